@@ -249,7 +249,7 @@ TEST_F(WinSockTest, ConnectReadAndCloseNotices)
 TEST_F(WinSockTest, ResetArrivesAsCloseWithTheResetError)
 {
     TScriptedPeer Peer;
-    Peer.Reset();
+    Peer.Pause(30).Reset();   // after the connect notice
     const TSocket Socket = ConnectTo(Peer.Port());
     ASSERT_TRUE(Window.PumpFor(2, 2000));
     EXPECT_EQ(Events()[1], FD_CLOSE);
