@@ -47,7 +47,7 @@ QEvent::Type TMessageWindow::MessageEventType()
 
 bool TMessageWindow::SetTimer(unsigned Id, unsigned Interval)
 {
-    if (Id != 1 || Interval == 0)
+    if (Id != 1 || Interval == 0 || Interval > 0x7FFFFFFFu)
         return false;
     KillTimer(Id);
     FTimerId = static_cast<unsigned>(startTimer(static_cast<int>(Interval)));
