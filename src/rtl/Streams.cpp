@@ -58,7 +58,7 @@ TMemoryStream::~TMemoryStream()
 
 int64_t TMemoryStream::Read(void* Buffer, int64_t Count)
 {
-    if (Count <= 0 || FPosition >= FSize)
+    if (Count <= 0 || FPosition < 0 || FPosition >= FSize)
         return 0;
     int64_t n = std::min(Count, FSize - FPosition);
     std::memcpy(Buffer, FMemory + FPosition, static_cast<size_t>(n));
@@ -154,6 +154,8 @@ int64_t TFileStream::Read(void* Buffer, int64_t Count)
 {
     char* dest = static_cast<char*>(Buffer);
     int64_t total = 0;
+    if (FPosition < 0)
+        return 0;
     while (Count > 0) {
         int64_t inBlock = FPosition - FBlockStart;
         if (inBlock >= 0 && inBlock < FBlockLength) {
