@@ -1,4 +1,4 @@
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include "rtl/Exceptions.h"
 #include "rtl/IniFile.h"
