@@ -8,8 +8,12 @@ namespace {
 
 class TMessageEvent : public QEvent {
 public:
-    TMessageEvent(unsigned Msg, uintptr_t WParam, intptr_t LParam)
-        : QEvent(TMessageWindow::MessageEventType()), Msg(Msg), WParam(WParam), LParam(LParam) {}
+    TMessageEvent(std::weak_ptr<const void> Source, bool Guarded, unsigned Msg, uintptr_t WParam, intptr_t LParam)
+        : QEvent(TMessageWindow::MessageEventType()), Source(std::move(Source)), Guarded(Guarded), Msg(Msg),
+          WParam(WParam), LParam(LParam) {}
+
+    std::weak_ptr<const void> Source;
+    bool Guarded;
 
     unsigned Msg;
     uintptr_t WParam;
@@ -56,6 +60,8 @@ bool TMessageWindow::event(QEvent* Event)
     if (Event->type() != MessageEventType())
         return QObject::event(Event);
     auto* Message = static_cast<TMessageEvent*>(Event);
+    if (Message->Guarded && Message->Source.expired())
+        return true;
     FProc(this, Message->Msg, Message->WParam, Message->LParam);
     return true;
 }
@@ -68,7 +74,12 @@ void TMessageWindow::timerEvent(QTimerEvent* Event)
 
 void PostMessage(HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam)
 {
-    QCoreApplication::postEvent(Window, new TMessageEvent(Msg, WParam, LParam));
+    QCoreApplication::postEvent(Window, new TMessageEvent({}, false, Msg, WParam, LParam));
+}
+
+void PostMessageFrom(std::weak_ptr<const void> Source, HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam)
+{
+    QCoreApplication::postEvent(Window, new TMessageEvent(std::move(Source), true, Msg, WParam, LParam));
 }
 
 intptr_t DefWindowProc(HWND, unsigned, uintptr_t, intptr_t)

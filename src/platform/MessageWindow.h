@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <cstdint>
+#include <memory>
 
 class TMessageWindow;
 using HWND = TMessageWindow*;
@@ -44,6 +45,9 @@ private:
 // Queues a message for Window; it is handed to the window procedure by the event pump.
 // Messages still queued when the window is destroyed are dropped.
 void PostMessage(HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam);
+// The same, for a message that is dropped at delivery when its Source has ended
+// (a closed socket, a canceled lookup), so that no stale notice reaches a reused handle.
+void PostMessageFrom(std::weak_ptr<const void> Source, HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam);
 
 // What a window procedure returns for a message it does not handle.
 intptr_t DefWindowProc(HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam);

@@ -87,7 +87,8 @@ private:
     void Post(uint16_t Event, uint16_t Error)
     {
         if ((Mask & Event) && Window)
-            PostMessage(Window, Msg, static_cast<uintptr_t>(Socket), static_cast<intptr_t>(MAKELONG(Event, Error)));
+            PostMessageFrom(Token, Window, Msg, static_cast<uintptr_t>(Socket),
+                            static_cast<intptr_t>(MAKELONG(Event, Error)));
     }
 
     void ReadReady()
@@ -127,6 +128,7 @@ private:
     }
 
     TSocket Socket;
+    std::shared_ptr<const int> Token = std::make_shared<const int>(0);   // ends with the registration
     QPointer<TMessageWindow> Window;
     unsigned Msg;
     uint32_t Mask;
@@ -140,6 +142,13 @@ private:
 std::unordered_map<TSocket, std::unique_ptr<TSocketNotice>>& Notices()
 {
     static std::unordered_map<TSocket, std::unique_ptr<TSocketNotice>> Table;
+    return Table;
+}
+
+// Lookups still allowed to answer, by task handle.
+std::unordered_map<uintptr_t, std::shared_ptr<const int>>& Lookups()
+{
+    static std::unordered_map<uintptr_t, std::shared_ptr<const int>> Table;
     return Table;
 }
 
@@ -256,25 +265,31 @@ uint32_t inet_addr(const char* Text)
 uintptr_t WSAAsyncGetHostByName(HWND Window, unsigned Msg, const char* Name, char* Buffer, int BufferLength)
 {
     static uintptr_t Tasks = 0;
+    const uintptr_t Task = ++Tasks;
+    std::weak_ptr<const int> Alive = Lookups().emplace(Task, std::make_shared<const int>(0)).first->second;
     QHostInfo::lookupHost(QString::fromLatin1(Name), Window, [=](const QHostInfo& Info) {
-        uint16_t Error = 0;
+        if (Alive.expired())
+            return;
+        uint16_t Error = WSANO_DATA;
         if (Info.error() == QHostInfo::HostNotFound)
             Error = WSAHOST_NOT_FOUND;
         else if (Info.error() != QHostInfo::NoError)
             Error = WSATRY_AGAIN;
-        else
-            Error = WSANO_DATA;
         for (const QHostAddress& Address : Info.addresses()) {
-            if (Error != WSANO_DATA || Address.protocol() != QAbstractSocket::IPv4Protocol
-                || BufferLength < 4)
+            if (Error != WSANO_DATA || Address.protocol() != QAbstractSocket::IPv4Protocol || BufferLength < 4)
                 continue;
             const uint32_t Value = htonl(Address.toIPv4Address());
             std::memcpy(Buffer, &Value, 4);
             Error = 0;
         }
-        PostMessage(Window, Msg, 0, static_cast<intptr_t>(MAKELONG(0, Error)));
+        PostMessageFrom(Alive, Window, Msg, Task, static_cast<intptr_t>(MAKELONG(0, Error)));
     });
-    return ++Tasks;
+    return Task;
+}
+
+int WSACancelAsyncRequest(uintptr_t Task)
+{
+    return Lookups().erase(Task) == 1 ? 0 : Fail(10022);
 }
 
 int connect(TSocket Socket, const SOCKADDR_IN& Address)

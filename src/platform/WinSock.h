@@ -76,8 +76,11 @@ uint32_t inet_addr(const char* Text);
 // Starts an IPv4 lookup of Name; its completion is posted to Window as Msg with the
 // lookup error in the high 16 bits, and on success the first IPv4 address (4 bytes,
 // network byte order) is written to the start of Buffer. A window destroyed before
-// the answer gets nothing. Returns a non-zero task handle.
+// the answer gets nothing. Returns a non-zero task handle (the message's WParam).
 uintptr_t WSAAsyncGetHostByName(HWND Window, unsigned Msg, const char* Name, char* Buffer, int BufferLength);
+// Ends a lookup: from now on it writes nothing and its message, even one already
+// queued, is dropped.
+int WSACancelAsyncRequest(uintptr_t Task);
 int connect(TSocket Socket, const SOCKADDR_IN& Address);
 // Bytes taken, 0, or SOCKET_ERROR. Never raises SIGPIPE.
 int send(TSocket Socket, const char* Buffer, int Length);

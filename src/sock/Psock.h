@@ -156,6 +156,9 @@ private:
     uint16_t OpenSocket(int Protocol);
 
     std::unique_ptr<TMessageWindow> FWindowHandle;
+    // The error of the peer's close that replaced the socket during the running
+    // ReadLn (0 orderly, else the WinSock error), -1 when none did.
+    int PeerCloseError = -1;
 };
 
 // Field N (from 1) of Text split at Delimiter; empty when there is no such field.
