@@ -75,6 +75,12 @@ TEST(MemoryStream, LargeWritesKeepEveryByte)
     for (size_t at = 0; at < data.size(); at += 4093)
         m.WriteBuffer(data.data() + at, static_cast<int64_t>(std::min<size_t>(4093, data.size() - at)));
     EXPECT_TRUE(m.ToString() == data);
+    m.SetSize(5 << 20);
+    EXPECT_TRUE(m.ToString().substr(0, data.size()) == data) << "growing keeps the bytes";
+    EXPECT_EQ(m.ToString().find_first_not_of('\0', data.size()), std::string::npos) << "and adds zeros";
+    m.Clear();
+    m.WriteBuffer("again", 5);
+    EXPECT_EQ(m.ToString(), "again");
 }
 
 TEST(MemoryStream, ExactTransfersRaiseOnShortCounts)
