@@ -109,17 +109,25 @@ private:
     bool ReadData(int Client, std::vector<char>& Buffer, std::string& Pending)
     {
         static const char terminator[] = "\r\n.\r\n";
-        std::string tail = "\r\n";   // DATA's line end: an empty message ends with ".\r\n" at once
+        // The last bytes seen, so that a terminator split between two reads is found;
+        // it starts as DATA's own line end, since an empty message ends with ".\r\n" at once.
+        char tail[8] = {'\r', '\n'};
+        size_t tailLength = 2;
         int64_t size = 0;
         auto scan = [&](const char* data, size_t length) -> ssize_t {
             const size_t head = std::min<size_t>(length, 4);
-            size_t at = (tail + std::string(data, head)).find(terminator);
-            if (at != std::string::npos)
-                return static_cast<ssize_t>(at + 5 - tail.size());
+            std::memcpy(tail + tailLength, data, head);
+            if (const void* found = memmem(tail, tailLength + head, terminator, 5))
+                return static_cast<const char*>(found) - tail + 5 - static_cast<ssize_t>(tailLength);
             if (const void* found = memmem(data, length, terminator, 5))
                 return static_cast<const char*>(found) - data + 5;
-            tail.append(data + length - head, head);
-            tail.erase(0, tail.size() - std::min<size_t>(tail.size(), 4));
+            const size_t joined = tailLength + head;
+            const size_t keep = std::min<size_t>(joined, 4);
+            if (length >= 4)
+                std::memcpy(tail, data + length - 4, 4);
+            else
+                std::memmove(tail, tail + joined - keep, keep);
+            tailLength = keep;
             return -1;
         };
         if (!Pending.empty()) {

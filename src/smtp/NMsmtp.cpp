@@ -446,12 +446,14 @@ void TNMSMTP::WriteAttachmentPart(int Index)
         + "Content-Disposition: attachment; filename=\"" + name + "\"" + CRLF + CRLF;
     BodyStream.WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
 
-    // Released in reverse order: buffered stream, memory stream, file, encoder.
+    // The encoder writes straight behind the part's header lines, through the
+    // buffered stream: a temporary copy of the encoded file would double the
+    // memory the message takes and the time spent filling it.
+    // Released in reverse order: buffered stream, file, encoder.
     TNMUUProcessor encoder;
     encoder.Method = EncodeType;
     std::unique_ptr<TFileStream> file;
-    TMemoryStream encoded;
-    TS_BufferStream buffered(&encoded);
+    TS_BufferStream buffered(&BodyStream);
     try {
         file = std::make_unique<TFileStream>(entry);
     } catch (const EFOpenError&) {
@@ -463,13 +465,10 @@ void TNMSMTP::WriteAttachmentPart(int Index)
     encoder.TargetStream = &buffered;
     if (OnEncodeStart)
         OnEncodeStart(entry);
-    encoder.Encode();
+    encoder.Encode();   // leaves every byte flushed into BodyStream and BodyStream at 0
+    BodyStream.Seek(0, soFromEnd);
     if (OnEncodeEnd)
         OnEncodeEnd(entry);
-    buffered.SetPosition(0);
-    int64_t n = buffered.Size();
-    if (n > 0)
-        BodyStream.CopyFrom(buffered, n);
 }
 
 void TNMSMTP::ExtractAddress(const std::string& Text, std::string& Address) const
