@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 
 namespace WinSock {
 namespace {
@@ -83,6 +84,9 @@ public:
 
     void WakeWhenWritable() { Writer.setEnabled(true); }
 
+    // The error the notifier took from the socket, handed out once.
+    int TakePendingError() { return std::exchange(PendingError, 0); }
+
 private:
     void Post(uint16_t Event, uint16_t Error)
     {
@@ -110,6 +114,8 @@ private:
         } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
             Reader.setEnabled(true);
         } else {
+            // The socket reports its error once; keep it for the program's next call.
+            PendingError = errno;
             Closed = true;
             Post(FD_CLOSE, static_cast<uint16_t>(ErrnoToWinSock(errno)));
         }
@@ -137,6 +143,7 @@ private:
     bool Reading = false;
     bool Closed = false;
     bool ConnectPending = false;
+    int PendingError = 0;
 };
 
 std::unordered_map<TSocket, std::unique_ptr<TSocketNotice>>& Notices()
@@ -318,14 +325,25 @@ int connect(TSocket Socket, const SOCKADDR_IN& Address)
     return Fail(ErrnoToWinSock(Error));
 }
 
+// An error the notifier took from the socket, as the result of the program's call.
+static int PendingErrorOf(TSocket Socket)
+{
+    TSocketNotice* Notice = NoticeOf(Socket);
+    return Notice ? Notice->TakePendingError() : 0;
+}
+
 int send(TSocket Socket, const char* Buffer, int Length)
 {
+    if (const int Error = PendingErrorOf(Socket))
+        return Fail(ErrnoToWinSock(Error));
     const ssize_t Count = ::send(Socket, Buffer, static_cast<size_t>(Length), MSG_NOSIGNAL | MSG_DONTWAIT);
     return Count < 0 ? FailErrno() : static_cast<int>(Count);
 }
 
 int recv(TSocket Socket, char* Buffer, int Length, int Flags)
 {
+    if (const int Error = PendingErrorOf(Socket))
+        return Fail(ErrnoToWinSock(Error));
     const ssize_t Count = ::recv(Socket, Buffer, static_cast<size_t>(Length),
                                  MSG_DONTWAIT | ((Flags & MSG_PEEK_FLAG) ? MSG_PEEK : 0));
     const int Error = errno;

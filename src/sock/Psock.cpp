@@ -247,13 +247,17 @@ void TPowersock::CloseSocket()
             HandlerFailure = std::current_exception();
         }
     }
-    if (!BeingDestroyed) {
-        SocketHandle = OpenSocket(0);
-        if (WinSock::WSAAsyncSelect(SocketHandle, WindowHandle(), WM_SOCKET_EVENT, SOCKET_EVENT_MASK) != 0)
-            CheckSocketError(WSAEWOULDBLOCK);
-    }
+    if (!BeingDestroyed)
+        OpenFreshSocket();
     if (HandlerFailure)
         std::rethrow_exception(HandlerFailure);
+}
+
+void TPowersock::OpenFreshSocket()
+{
+    SocketHandle = OpenSocket(0);
+    if (WinSock::WSAAsyncSelect(SocketHandle, WindowHandle(), WM_SOCKET_EVENT, SOCKET_EVENT_MASK) != 0)
+        CheckSocketError(WSAEWOULDBLOCK);
 }
 
 // ---------------------------------------------------------------- waiting
@@ -369,6 +373,13 @@ void TPowersock::Connect()
     TimerOff();
     if (!TimedOut && !Canceled && Succeeded)
         return;
+    if (!TimedOut && !Canceled) {
+        // A socket whose connect was refused cannot be connected again everywhere:
+        // it is replaced quietly so that the next Connect starts afresh.
+        WinSock::closesocket(SocketHandle);
+        SocketHandle = NO_SOCKET;
+        OpenFreshSocket();
+    }
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     throw ESockError(TimedOut ? "Connection Timed out" : Canceled ? "Connection Canceled" : "Connection Failed");

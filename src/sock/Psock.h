@@ -154,6 +154,8 @@ private:
     template <class TDone>
     void WaitUntil(TDone Done);
     uint16_t OpenSocket(int Protocol);
+    // Opens and registers the socket that replaces a closed one.
+    void OpenFreshSocket();
 
     std::unique_ptr<TMessageWindow> FWindowHandle;
     // The error of the peer's close that replaced the socket during the running

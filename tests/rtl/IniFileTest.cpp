@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+using namespace std::string_literals;
+
 namespace {
 
 struct ReadCase {
@@ -60,8 +62,8 @@ TEST(IniFile, ReadsHandWrittenFilesAsWindowsDoes)
         {"long quoted value is cut", "[a]\r\nk=\"" + longValue + "\"\r\n", "a", "k", "d", std::string(2047, 'x')},
         {"default loses trailing blanks", "", "a", "k", "UnNamed 1  ", "UnNamed 1"},
         {"empty file", "", "a", "k", "none", "none"},
-        {"binary file", std::string("\0\xff[\x01=\r\n\0\0=\xfe]", 14), "a", "k", "none", "none"},
-        {"binary value", std::string("[a]\r\nk=\x01\0\x02\r\n", 12), "a", "k", "d", std::string("\x01\0\x02", 3)},
+        {"binary file", "\0\xff[\x01=\r\n\0\0=\xfe]"s, "a", "k", "none", "none"},
+        {"binary value", "[a]\r\nk=\x01\0\x02\r\n"s, "a", "k", "d", "\x01\0\x02"s},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -145,8 +147,8 @@ TEST(IniFile, WritesIntoAHandWrittenFileInPlace)
         {"new section when the file lacks a final line end", "[a]\r\nx=1", "b", "k", "v", "[a]\r\nx=1\r\n[b]\r\nk=v\r\n"},
         {"other lines keep their bytes", "; note\n[a]\nx=1\n", "a", "x", "2", "; note\n[a]\nx=2\n"},
         {"line breaks in a value cannot start a line", "", "a", "k", "1\r\n[b]", "[a]\r\nk=1  [b]\r\n"},
-        {"binary file gets a section at its end", std::string("\0\xff", 2), "a", "k", "v",
-         std::string("\0\xff\r\n[a]\r\nk=v\r\n", 14)},
+        {"binary file gets a section at its end", "\0\xff"s, "a", "k", "v",
+         "\0\xff\r\n[a]\r\nk=v\r\n"s},
     };
     TempDir dir;
     for (const auto& c : cases) {
