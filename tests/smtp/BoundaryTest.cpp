@@ -2,13 +2,12 @@
 // process, so only a fresh process sees its first draws.
 #include "SmtpTestSupport.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 TEST(Boundary, FirstThreeOfAFreshProcess)
 {
-    TTempFolder folder;
-    const std::string file = folder.File("a.txt", "a");
+    TempDir folder;
+    const std::string file = MakeFile(folder, "a.txt", "a");
     const char* expected[] = {"====================54535aavfgq====", "====================54535hejkcl====",
                               "====================54535bvbhwj===="};
     for (const char* boundary : expected) {
@@ -21,11 +20,4 @@ TEST(Boundary, FirstThreeOfAFreshProcess)
         const std::string text = smtp.BodyStream.ToString();
         EXPECT_EQ(text.substr(text.size() - 41), std::string("--") + boundary + "--\r\n");
     }
-}
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

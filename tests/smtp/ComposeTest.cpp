@@ -140,7 +140,7 @@ std::string PartHeader(const std::string& Boundary, const std::string& Name)
 
 TEST(ComposeMessage, MultipartLayout)
 {
-    TTempFolder folder;
+    TempDir folder;
     TComposer smtp;
     smtp.SubType = mtHtml;
     smtp.Charset = "utf-8";
@@ -148,8 +148,8 @@ TEST(ComposeMessage, MultipartLayout)
     smtp.PostMessage.ToAddress.Add("you@there");
     smtp.PostMessage.Body.Add(".dot");
     smtp.PostMessage.Body.Add("text");
-    smtp.PostMessage.Attachments.Add(folder.File("abc.txt", "abc"));
-    smtp.PostMessage.Attachments.Add(folder.File("empty.bin", ""));
+    smtp.PostMessage.Attachments.Add(MakeFile(folder, "abc.txt", "abc"));
+    smtp.PostMessage.Attachments.Add(MakeFile(folder, "empty.bin", ""));
     smtp.ComposeMessage();
 
     const std::string& b = smtp.Boundary;
@@ -176,7 +176,7 @@ TEST(ComposeMessage, MultipartLayout)
 
 TEST(WriteAttachmentPart, EncodedLinesInBothEncodings)
 {
-    TTempFolder folder;
+    TempDir folder;
     const std::string data46 = RandomBytes(46, 7);
     const struct {
         const char* Content;
@@ -195,7 +195,7 @@ TEST(WriteAttachmentPart, EncodedLinesInBothEncodings)
     for (const auto& c : cases) {
         TComposer smtp;
         smtp.EncodeType = c.Method;
-        smtp.PostMessage.Attachments.Add(folder.File("f", std::string(c.Content, c.Size)));
+        smtp.PostMessage.Attachments.Add(MakeFile(folder, "f", std::string(c.Content, c.Size)));
         smtp.ComposeMessage();
         EXPECT_EQ(smtp.BodyStream.ToString(),
                   "--" + smtp.Boundary + "\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
@@ -208,7 +208,7 @@ TEST(WriteAttachmentPart, EncodedLinesInBothEncodings)
 
 TEST(WriteAttachmentPart, BareFileNameInBothParameters)
 {
-    TTempFolder folder;
+    TempDir folder;
     const struct {
         const char* FileName;
         const char* Bare;
@@ -220,7 +220,7 @@ TEST(WriteAttachmentPart, BareFileNameInBothParameters)
     };
     for (const auto& c : cases) {
         TComposer smtp;
-        std::string entry = folder.File(c.FileName, "x");
+        std::string entry = MakeFile(folder, c.FileName, "x");
         smtp.PostMessage.Attachments.Add(entry);
         smtp.PostMessage.Attachments.Add(entry);
         std::vector<std::string> started;
@@ -235,7 +235,7 @@ TEST(WriteAttachmentPart, BareFileNameInBothParameters)
 
     // An entry without any folder is used whole (relative to the current folder).
     auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder.Path(""));
+    std::filesystem::current_path(folder.Path.string());
     TComposer smtp;
     smtp.PostMessage.Attachments.Add("plain.txt");
     smtp.ComposeMessage();
@@ -245,11 +245,11 @@ TEST(WriteAttachmentPart, BareFileNameInBothParameters)
 
 TEST(WriteAttachmentPart, MissingFileEventsAndError)
 {
-    TTempFolder folder;
+    TempDir folder;
     for (bool secondMissing : {false, true}) {
         TComposer smtp;
-        std::string present = folder.File("here.txt", "x");
-        std::string missing = folder.Path("gone.txt");
+        std::string present = MakeFile(folder, "here.txt", "x");
+        std::string missing = folder.File("gone.txt");
         smtp.PostMessage.Attachments.Add(secondMissing ? present : missing);
         smtp.PostMessage.Attachments.Add(secondMissing ? missing : present);
         std::vector<std::string> events;
@@ -270,7 +270,7 @@ TEST(WriteAttachmentPart, MissingFileEventsAndError)
     }
 
     TComposer smtp;
-    smtp.PostMessage.Attachments.Add(folder.Path(""));   // a folder is no file
+    smtp.PostMessage.Attachments.Add(folder.Path.string());   // a folder is no file
     EXPECT_THROW(smtp.ComposeMessage(), EFOpenError);
 }
 

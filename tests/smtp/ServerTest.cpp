@@ -2,7 +2,7 @@
 // envelope and the stored message are what was composed, and every attachment
 // decoded by the server's own decoder equals the original file.
 #include "SmtpTestSupport.h"
-#include "support/AiosmtpdServer.h"
+#include "AiosmtpdServer.h"
 
 #include "rtl/Exceptions.h"
 
@@ -49,7 +49,7 @@ protected:
 
     static std::unique_ptr<AiosmtpdServer> Server;
     TComposer Smtp;
-    TTempFolder Folder;
+    TempDir Folder;
     int Last = 0;
 };
 
@@ -94,7 +94,7 @@ TEST_F(RealServer, AttachmentsInBothEncodingsArriveIntact)
     const size_t sizes[] = {0, 1, 44, 45, 46, 100000, 20 << 20};
     for (size_t size : sizes) {
         const std::string data = RandomBytes(size, static_cast<unsigned>(size));
-        const std::string file = Folder.File("data-" + std::to_string(size) + ".bin", data);
+        const std::string file = MakeFile(Folder, "data-" + std::to_string(size) + ".bin", data);
         for (UUMethods method : {uuMime, uuCode}) {
             SCOPED_TRACE(std::to_string(size) + " bytes, " + (method == uuMime ? "uuMime" : "uuCode"));
             Smtp.EncodeType = method;
@@ -117,8 +117,8 @@ TEST_F(RealServer, UuencodeLinesBeginningWithADot)
 {
     const std::string short14 = RandomBytes(14, 14);
     const std::string long59 = RandomBytes(45 + 14, 59);
-    const std::string file14 = Folder.File("fourteen.bin", short14);
-    const std::string file59 = Folder.File("fifty-nine.bin", long59);
+    const std::string file14 = MakeFile(Folder, "fourteen.bin", short14);
+    const std::string file59 = MakeFile(Folder, "fifty-nine.bin", long59);
     Smtp.EncodeType = uuCode;
     Address("me@example.org", {"you@example.org"});
     Smtp.PostMessage.Attachments.Add(file14);

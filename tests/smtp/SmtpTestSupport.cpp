@@ -1,28 +1,11 @@
 #include "SmtpTestSupport.h"
 
-#include <fstream>
 #include <random>
-#include <stdexcept>
-#include <stdlib.h>
 
-TTempFolder::TTempFolder()
+std::string MakeFile(const TempDir& Folder, const std::string& Name, const std::string& Content)
 {
-    char pattern[] = "/tmp/qp-smtp-XXXXXX";
-    if (!::mkdtemp(pattern))
-        throw std::runtime_error("no temporary folder");
-    FPath = pattern;
-}
-
-TTempFolder::~TTempFolder()
-{
-    std::error_code ignored;   // a leftover temporary folder is no failure of the test
-    std::filesystem::remove_all(FPath, ignored);
-}
-
-std::string TTempFolder::File(const std::string& Name, const std::string& Content) const
-{
-    std::string path = Path(Name);
-    std::ofstream(path, std::ios::binary) << Content;
+    std::string path = Folder.File(Name);
+    TempDir::Write(path, Content);
     return path;
 }
 

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "smtp/NMsmtp.h"
+#include "TempDir.h"
 
-#include <filesystem>
 #include <string>
 
 // Opens the message writer to the tests.
@@ -16,21 +16,7 @@ public:
     std::string MessageText() { return FinalHeader.Text() + "\r\n\r\n" + BodyStream.ToString(); }
 };
 
-// A folder of its own for files a test creates; removed afterwards.
-class TTempFolder {
-public:
-    TTempFolder();
-    ~TTempFolder();
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-
-    std::string Path(const std::string& Name) const { return FPath + "/" + Name; }
-    // Writes a file and returns its full path.
-    std::string File(const std::string& Name, const std::string& Content) const;
-
-private:
-    std::string FPath;
-};
-
+// Writes a file into the folder and returns its full path.
+std::string MakeFile(const TempDir& Folder, const std::string& Name, const std::string& Content);
 std::string RandomBytes(size_t Count, unsigned Seed);
 std::string Base64Lines(const std::string& Data);   // independent reference encoder, 60 characters a line
