@@ -194,10 +194,10 @@ void TNMSMTP::Connect()
         TPowersock::Connect();
         try {
             std::string greeting = ReadLn();
-            if (greeting.empty())
-                throw Exception(ClosedByServer);
             ReplyNumber = ReplyCodeOf(greeting);
             ReadReplyContinuation(greeting);
+            if (greeting.empty())
+                throw Exception(ClosedByServer);
             if (ReplyNumber >= 400)
                 throw Exception(greeting);
             Hello();
@@ -215,9 +215,9 @@ void TNMSMTP::Hello()
 {
     for (int attempts = 0;; ++attempts) {
         std::string reply = Transaction("HELO " + UserID);
+        ReadReplyContinuation(reply);
         if (reply.empty())
             throw Exception(ClosedByServer);
-        ReadReplyContinuation(reply);
         if (ReplyNumber < 300)
             return;
         if (attempts > 0 || !OnAuthenticationFailed)

@@ -556,6 +556,9 @@ TEST_F(Dialogue, ServerThatClosesOrFallsSilent)
         bool FailsInConnect;
     } cases[] = {
         {"closes before the HELO reply", [](TScriptedPeer& p) { p.Send("220 ready\r\n").ExpectLine().Close(); }, true},
+        {"closes inside a multi-line greeting", [](TScriptedPeer& p) { p.Send("220-wait\r\n").Close(); }, true},
+        {"closes inside a multi-line HELO reply",
+         [](TScriptedPeer& p) { p.Send("220 ready\r\n").ExpectLine().Send("250-hi\r\n").Close(); }, true},
         {"silent after the greeting", [](TScriptedPeer& p) { p.Send("220 ready\r\n").ExpectLine(); }, true},
         {"closes after MAIL FROM",
          [](TScriptedPeer& p) {
