@@ -173,11 +173,6 @@ const char* const ClosedByServer = "Connection closed by the server";
 TNMSMTP::TNMSMTP()
 {
     Port = 25;
-    EncodeType = uuMime;
-    Busy = false;
-    ClearParams = true;
-    SubType = mtPlain;
-    Charset = "us-ascii";
 }
 
 TNMSMTP::~TNMSMTP() = default;
@@ -186,7 +181,6 @@ TNMSMTP::~TNMSMTP() = default;
 
 void TNMSMTP::Connect()
 {
-    bool open = false;
     {
         TBusyGuard guard(Busy, !Busy);
         if (HasLineBreak(UserID))
@@ -205,9 +199,8 @@ void TNMSMTP::Connect()
             Disconnect();   // a failure of QUIT takes the place of the first one
             throw;
         }
-        open = true;
     }
-    if (open && OnConnect)
+    if (OnConnect)
         OnConnect(this);
 }
 

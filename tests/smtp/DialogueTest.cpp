@@ -442,6 +442,26 @@ TEST_F(Dialogue, BusyTurnsANestedSendIntoNothing)
     EXPECT_EQ(Log->Get(), FullSession);
 }
 
+// A Connect run from a handler inside SendMail leaves the send's guard in place.
+TEST_F(Dialogue, ConnectFromOnConnectionRequiredKeepsBusy)
+{
+    Serve();
+    Prepare();
+    Message();
+    int asked = 0;
+    Smtp.OnConnectionRequired = [&](bool& handled) {
+        ++asked;
+        Smtp.Connect();
+        EXPECT_TRUE(Smtp.Busy);
+        handled = true;
+    };
+    Smtp.SendMail();
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(Smtp.Busy);
+    Smtp.Disconnect();
+    EXPECT_EQ(Log->Get(), FullSession);
+}
+
 TEST_F(Dialogue, ClearParams)
 {
     const std::string file = MakeFile(Folder, "a.txt", "a");
