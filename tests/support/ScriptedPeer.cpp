@@ -108,6 +108,12 @@ bool TScriptedPeer::WaitForFinished(int Count, int Milliseconds) const
     return FChanged.wait_for(Guard, std::chrono::milliseconds(Milliseconds), [&] { return FFinished >= Count; });
 }
 
+bool TScriptedPeer::WaitForDiscarded(uint64_t Bytes, int Milliseconds) const
+{
+    std::unique_lock Guard(FLock);
+    return FChanged.wait_for(Guard, std::chrono::milliseconds(Milliseconds), [&] { return FDiscarded >= Bytes; });
+}
+
 uint16_t TScriptedPeer::ClosedPort()
 {
     const int Socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -222,8 +228,11 @@ void TScriptedPeer::Serve(int Connection)
             std::vector<char> Buffer(1 << 20);
             ssize_t Count;
             while (Wait(Connection, -1) && (Count = recv(Connection, Buffer.data(), Buffer.size(), 0)) > 0) {
-                std::lock_guard Guard(FLock);
-                FDiscarded += uint64_t(Count);
+                {
+                    std::lock_guard Guard(FLock);
+                    FDiscarded += uint64_t(Count);
+                }
+                FChanged.notify_all();
             }
             Open = false;
             break;

@@ -52,6 +52,7 @@ public:
     // time is up; the result says whether it holds.
     bool WaitForReceived(size_t Bytes, int Milliseconds) const;
     bool WaitForFinished(int Count, int Milliseconds) const;
+    bool WaitForDiscarded(uint64_t Bytes, int Milliseconds) const;
 
     // A port on 127.0.0.1 on which nothing listens.
     static uint16_t ClosedPort();
