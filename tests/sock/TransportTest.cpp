@@ -156,6 +156,25 @@ TEST_F(TransportTest, TransactionReadsTheReplyCode)
     }
 }
 
+TEST_F(TransportTest, TransactionsAgainstAPeerThatAnswersPerCommand)
+{
+    Open([](TScriptedPeer& P) {
+        P.Send("220 ready\r\n").Answer([](const std::string& Line) -> std::string {
+            if (Line.rfind("HELO ", 0) == 0)
+                return "250-first\r\n250 last\r\n";
+            return Line == "QUIT\r\n" ? "221 bye\r\n" : "500 what\r\n";
+        });
+    });
+    EXPECT_EQ(Sock.ReadLn(), "220 ready\r\n");
+    EXPECT_EQ(Sock.Transaction("HELO me"), "250-first\r\n");
+    EXPECT_EQ(Sock.ReadLn(), "250 last\r\n");
+    Sock.Transaction("NOOP");
+    EXPECT_EQ(Sock.ReplyNumber, 500);
+    Sock.Transaction("QUIT");
+    EXPECT_EQ(Sock.ReplyNumber, 221);
+    EXPECT_EQ(Peer.Received(), "HELO me\r\nNOOP\r\nQUIT\r\n");
+}
+
 TEST_F(TransportTest, TransactionRangeErrorComesAfterTheReplyWasStoredAndReported)
 {
     Open([](TScriptedPeer& P) { P.ExpectLine().Send("99999 big\r\n"); });

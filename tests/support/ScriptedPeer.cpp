@@ -1,6 +1,8 @@
 #include "ScriptedPeer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -131,6 +133,20 @@ bool TScriptedPeer::Wait(int Fd, int Milliseconds) const
     return Ready > 0 && Fds[1].revents == 0;
 }
 
+bool TScriptedPeer::SendAll(int Connection, const std::string& Bytes)
+{
+    for (size_t Sent = 0; Sent < Bytes.size();) {
+        pollfd Fds[2] = {{Connection, POLLOUT, 0}, {FStopPipe[0], POLLIN, 0}};
+        if (poll(Fds, 2, -1) <= 0 || Fds[1].revents != 0)
+            return false;
+        const ssize_t Count = send(Connection, Bytes.data() + Sent, Bytes.size() - Sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (Count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        Sent += size_t(std::max<ssize_t>(Count, 0));
+    }
+    return true;
+}
+
 void TScriptedPeer::Run()
 {
     while (Wait(FListener, -1)) {
@@ -181,7 +197,7 @@ void TScriptedPeer::Serve(int Connection)
             break;
         switch (Step.Kind) {
         case TStep::Send:
-            send(Connection, Step.Data.data(), Step.Data.size(), MSG_NOSIGNAL);
+            Open = SendAll(Connection, Step.Data);
             break;
         case TStep::Pause:
             if (Wait(FStopPipe[0], int(Step.Count)))
@@ -211,8 +227,8 @@ void TScriptedPeer::Serve(int Connection)
                 }
                 const std::string Reply = Step.Reply(Pending.substr(0, End + 1));
                 Pending.erase(0, End + 1);
-                if (!Reply.empty())
-                    send(Connection, Reply.data(), Reply.size(), MSG_NOSIGNAL);
+                if (!(Open = SendAll(Connection, Reply)))
+                    break;
             }
             break;
         case TStep::Close:

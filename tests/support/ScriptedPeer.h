@@ -77,6 +77,7 @@ private:
     // connection or when the peer stops.
     bool ReadSome(int Connection, std::string& Pending);
     bool Wait(int Fd, int Milliseconds) const;   // false when stopping or timed out
+    bool SendAll(int Connection, const std::string& Bytes);   // false when stopping or closed
 
     int FListener = -1;
     int FStopPipe[2] = {-1, -1};
