@@ -164,7 +164,7 @@ TPowersock::TPowersock()
     HostEntryBuffer = std::make_unique<char[]>(1024);
     TimeoutTimer = std::make_unique<TThreadTimer>();
     TimeoutTimer->SetEnabled(false);
-    TimeoutTimer->SetOnTimer([this](TComponent* Sender) { TimerTriggered(Sender); });
+    TimeoutTimer->SetOnTimer([this](TObject* Sender) { TimerTriggered(Sender); });
     InitializeWinsock();
 }
 
@@ -298,7 +298,7 @@ void TPowersock::TimerOff()
     TimeoutTimer->SetEnabled(false);
 }
 
-void TPowersock::TimerTriggered(TComponent*)
+void TPowersock::TimerTriggered(TObject*)
 {
     ReportStatus(8, "Timer Triggered");
     TimerOff();

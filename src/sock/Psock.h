@@ -5,6 +5,7 @@
 
 #include "platform/MessageWindow.h"
 #include "platform/WinSock.h"
+#include "rtl/Classes.h"
 #include "rtl/Exceptions.h"
 #include "rtl/Streams.h"
 #include "rtl/StringList.h"
@@ -15,7 +16,7 @@
 #include <string>
 
 // The component base: knows whether its destruction has begun.
-class TComponent {
+class TComponent : public TObject {
 public:
     virtual ~TComponent() = default;
     bool Destroying() const { return FDestroying; }
@@ -28,7 +29,6 @@ private:
 };
 
 // Events: an empty function is an unassigned event and is skipped.
-using TNotifyEvent = std::function<void(TComponent* Sender)>;
 using THandlerEvent = std::function<void(bool& Handled)>;
 using TOnHostResolved = std::function<void(TComponent* Sender)>;
 using TOnStatus = std::function<void(TComponent* Sender, const std::string& Status)>;
@@ -137,7 +137,7 @@ protected:
     void Cancel();
     void TimerOn();
     void TimerOff();
-    void TimerTriggered(TComponent* Sender);
+    void TimerTriggered(TObject* Sender);
     bool DataAvailable();
 
     HWND WindowHandle() const { return FWindowHandle.get(); }

@@ -8,7 +8,7 @@ int64_t FirstTickAfter(TThreadTimer& Timer, const std::function<void()>& AtHalfw
     QElapsedTimer Clock;
     int64_t Tick = -1;
     Clock.start();
-    Timer.SetOnTimer([&](TComponent*) {
+    Timer.SetOnTimer([&](TObject*) {
         if (Tick < 0)
             Tick = Clock.elapsed();
     });
@@ -31,7 +31,7 @@ TEST(ThreadTimerTest, DefaultsAndNoTickBeforeOnTimer)
     Clock.start();
     PumpUntil([&] { return Clock.elapsed() >= 40; });
     int Ticks = 0;
-    Timer.SetOnTimer([&](TComponent* Sender) {
+    Timer.SetOnTimer([&](TObject* Sender) {
         EXPECT_EQ(Sender, &Timer);
         ++Ticks;
     });
@@ -52,7 +52,7 @@ TEST(ThreadTimerTest, IntervalZeroOrDisabledStopsTheTicks)
         TThreadTimer Timer;
         Timer.SetInterval(5);
         int Ticks = 0;
-        Timer.SetOnTimer([&](TComponent*) { ++Ticks; });
+        Timer.SetOnTimer([&](TObject*) { ++Ticks; });
         ASSERT_TRUE(PumpUntil([&] { return Ticks >= 1; }));
         Case.Stop(Timer);
         const int Seen = Ticks;
@@ -96,7 +96,7 @@ TEST(ThreadTimerTest, RaisingHandlerIsReportedAndTheTimerGoesOn)
     TThreadTimer Timer;
     Timer.SetInterval(5);
     int Ticks = 0;
-    Timer.SetOnTimer([&](TComponent*) {
+    Timer.SetOnTimer([&](TObject*) {
         ++Ticks;
         throw Exception("tick failed");
     });

@@ -262,7 +262,7 @@ TEST_F(TransportTest, SendStreamGoesOutInChunksWithProgress)
     Stream.WriteBuffer(Bytes.data(), int64_t(Bytes.size()));
     Stream.SetPosition(1234);   // where the stream stands does not matter
     int Packets = 0;
-    Sock.OnPacketSent = [&](TComponent* Sender) {
+    Sock.OnPacketSent = [&](TObject* Sender) {
         EXPECT_EQ(Sender, &Sock);
         EXPECT_LE(Sock.BytesSent, Sock.BytesTotal);
         ++Packets;
@@ -281,7 +281,7 @@ TEST_F(TransportTest, SendStreamOfAnEmptyStream)
     Open([](TScriptedPeer&) {});
     TMemoryStream Stream;
     int Packets = 0;
-    Sock.OnPacketSent = [&](TComponent*) { ++Packets; };
+    Sock.OnPacketSent = [&](TObject*) { ++Packets; };
     Sock.BytesSent = Sock.BytesTotal = 99;
     Sock.SendStream(Stream);
     EXPECT_EQ(Sock.BytesSent, 0);
