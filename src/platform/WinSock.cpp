@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -244,9 +245,17 @@ TSocket socket(int Family, int Type, int Protocol)
     }
     const TSocket Socket = ::socket(Family == WINSOCK_AF_INET ? AF_INET : Family,
                                     (Type == WINSOCK_SOCK_STREAM ? SOCK_STREAM : Type) | SOCK_CLOEXEC, Protocol);
-    if (Socket < 0)
+    if (Socket < 0) {
         FailErrno();
-    return Socket < 0 ? INVALID_SOCKET : Socket;
+        return INVALID_SOCKET;
+    }
+    // Every command line is awaited by the other side: send it at once instead of
+    // holding it back until the previous segment is acknowledged.
+    if (Type == WINSOCK_SOCK_STREAM) {
+        const int On = 1;
+        setsockopt(Socket, IPPROTO_TCP, TCP_NODELAY, &On, sizeof On);
+    }
+    return Socket;
 }
 
 int SetLinger(TSocket Socket, uint16_t Seconds)
