@@ -1,6 +1,8 @@
 #include "AppFixture.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -10,6 +12,20 @@ void AppTest::SetUp()
 {
     ASSERT_TRUE(Dir.isValid());
     StartDir = QDir::currentPath();
+    Watchdog = std::make_unique<QTimer>();
+    Watchdog->setInterval(1000);
+    QObject::connect(Watchdog.get(), &QTimer::timeout, [] {
+        static QWidget* Seen = nullptr;
+        QWidget* Modal = QApplication::activeModalWidget();
+        if (Modal && Modal == Seen) {
+            auto* Box = qobject_cast<QMessageBox*>(Modal);
+            ADD_FAILURE() << "unexpected dialog: " << Modal->windowTitle().toStdString() << ": "
+                          << (Box ? Box->text().toStdString() : std::string());
+            static_cast<QDialog*>(Modal)->reject();
+        }
+        Seen = Modal;
+    });
+    Watchdog->start();
 }
 
 void AppTest::TearDown()

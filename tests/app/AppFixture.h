@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <ostream>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,6 +37,8 @@ protected:
 
     QTemporaryDir Dir;
     QString StartDir;
+    // Closes a dialog no test action took care of, so that a failing test cannot hang.
+    std::unique_ptr<QTimer> Watchdog;
     std::unique_ptr<TForm1> F1;
     std::unique_ptr<TForm2> F2;
     std::unique_ptr<TForm3> F3;
