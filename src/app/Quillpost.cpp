@@ -5,6 +5,7 @@
 #include "app/Unit2.h"
 #include "rtl/IniFile.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,8 +22,10 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTextCursor>
 #include <QToolButton>
 #include <QUrl>
@@ -100,6 +104,8 @@ TForm1::TForm1(const std::string& ExePath, const std::string& Param1)
     setWindowTitle(AppTitle);
     setFont(FormFont());
     setFixedSize(266, 316);
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                    QGuiApplication::primaryScreen()->availableGeometry()));
     CreateControls();
     SetupComponent();
     FormCreate(ExePath, Param1);
@@ -284,6 +290,13 @@ bool TForm1::event(QEvent* E)
     if (E->type() == QEvent::WindowActivate)
         Guard([this] { FormActivate(); });
     return QWidget::event(E);
+}
+
+// The compose window is the main window: closing it ends the program, whatever else is shown.
+void TForm1::closeEvent(QCloseEvent* E)
+{
+    QWidget::closeEvent(E);
+    QCoreApplication::quit();
 }
 
 void TForm1::FormActivate()

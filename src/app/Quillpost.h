@@ -70,6 +70,7 @@ public:
 protected:
     bool event(QEvent* E) override;
     bool eventFilter(QObject* Watched, QEvent* E) override;
+    void closeEvent(QCloseEvent* E) override;
 
 private:
     void CreateControls();

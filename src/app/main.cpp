@@ -24,10 +24,6 @@ int main(int argc, char* argv[])
     TForm3 Settings;
     Form3 = &Settings;
 
-    // Closing the compose window ends the program, whatever else is shown.
-    Book.setAttribute(Qt::WA_QuitOnClose, false);
-    Settings.setAttribute(Qt::WA_QuitOnClose, false);
-
     Main->show();
     return App.exec();
 }

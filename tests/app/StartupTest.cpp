@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -97,4 +99,18 @@ TEST_F(AppTest, ProfileDirFallsBackToUserDirectory)
     EXPECT_EQ(Dir, (Config.path() + "/quillpost/").toStdString());
     EXPECT_TRUE(QDir(Config.path() + "/quillpost").exists());
     EXPECT_EQ(ProfileDir(ExeDir().toStdString() + "/quillpost"), ExeDir().toStdString() + "/");
+}
+
+TEST_F(AppTest, ClosingTheMainWindowEndsTheProgram)
+{
+    Start();
+    F2->show();
+    F3->show();
+    QTimer::singleShot(0, [this] { F1->close(); });
+    // Should the loop not end by itself, this ends it with a distinct result.
+    QTimer Limit;
+    Limit.setSingleShot(true);
+    QObject::connect(&Limit, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+    Limit.start(2000);
+    EXPECT_EQ(QApplication::exec(), 0);
 }
