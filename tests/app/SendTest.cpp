@@ -320,3 +320,23 @@ TEST_F(SendTest, RejectedHeloAsksForAnotherUserId)
     EXPECT_EQ(F1->smtp.UserID, "newid");
     EXPECT_NE(ReadFile(IniPath()).find("userid=tester"), std::string::npos) << "the file keeps its user id";
 }
+
+TEST_F(SendTest, MissingRecipientsAreAskedFor)
+{
+    StartWith(ServerHost());
+    Compose("", "Hello", "Hi");
+    ModalDriver Driver;
+    Driver.Then([](QWidget* W) {
+        auto* Dialog = qobject_cast<QInputDialog*>(W);
+        ASSERT_NE(Dialog, nullptr);
+        EXPECT_EQ(Dialog->windowTitle(), "Missing to Address");
+        EXPECT_EQ(Dialog->labelText(), "Enter To:");
+        Dialog->setTextValue("carl@example.org");
+        Dialog->accept();
+    });
+    const int Before = Server->Count();
+    ClickSend();
+    ASSERT_EQ(Server->Count(), Before + 1);
+    EXPECT_EQ(Server->Message(Before + 1).RcptTos, std::vector<std::string>{"carl@example.org"});
+    EXPECT_EQ(Statuses.back(), "Idle  -  Message Sent!");
+}
