@@ -7,9 +7,10 @@
 
 // Runs every pending event and returns without waiting.
 void ProcessMessages();
-// Blocks in the event dispatcher until at least one event (posted message, socket
-// readiness, timer tick or user action) has arrived, and runs what is pending.
-void WaitMessage();
+// Runs what is pending and, unless that delivered a message to a message window or
+// Done() now holds, blocks in the event dispatcher until the next event (posted
+// message, socket readiness, timer tick or user action) and runs it.
+void WaitMessage(const std::function<bool()>& Done);
 
 // Reports a failure that left a handler without a caller to take it. The default
 // handler writes the message to standard error; the application installs its error box.

@@ -20,7 +20,14 @@ public:
     intptr_t LParam;
 };
 
+uint64_t Delivered = 0;
+
 }  // namespace
+
+uint64_t DeliveredMessageCount()
+{
+    return Delivered;
+}
 
 TMessageWindow::TMessageWindow(const char* ClassName, TWindowProc Proc) : FProc(Proc)
 {
@@ -40,7 +47,7 @@ QEvent::Type TMessageWindow::MessageEventType()
 
 bool TMessageWindow::SetTimer(unsigned Id, unsigned Interval)
 {
-    if (Id != 1 || Interval == 0)
+    if (Id != 1 || Interval == 0 || Interval > 0x7FFFFFFFu)
         return false;
     KillTimer(Id);
     FTimerId = static_cast<unsigned>(startTimer(static_cast<int>(Interval)));
@@ -62,14 +69,17 @@ bool TMessageWindow::event(QEvent* Event)
     auto* Message = static_cast<TMessageEvent*>(Event);
     if (Message->Guarded && Message->Source.expired())
         return true;
+    ++Delivered;
     FProc(this, Message->Msg, Message->WParam, Message->LParam);
     return true;
 }
 
 void TMessageWindow::timerEvent(QTimerEvent* Event)
 {
-    if (FTimerId != 0 && Event->timerId() == static_cast<int>(FTimerId))
-        FProc(this, WM_TIMER, 1, 0);
+    if (FTimerId == 0 || Event->timerId() != static_cast<int>(FTimerId))
+        return;
+    ++Delivered;
+    FProc(this, WM_TIMER, 1, 0);
 }
 
 void PostMessage(HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam)

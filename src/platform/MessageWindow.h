@@ -49,5 +49,8 @@ void PostMessage(HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam);
 // (a closed socket, a canceled lookup), so that no stale notice reaches a reused handle.
 void PostMessageFrom(std::weak_ptr<const void> Source, HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam);
 
+// How many messages and ticks message windows have been handed so far.
+uint64_t DeliveredMessageCount();
+
 // What a window procedure returns for a message it does not handle.
 intptr_t DefWindowProc(HWND Window, unsigned Msg, uintptr_t WParam, intptr_t LParam);

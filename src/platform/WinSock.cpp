@@ -1,5 +1,6 @@
 #include "platform/WinSock.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QPointer>
@@ -274,7 +275,13 @@ uintptr_t WSAAsyncGetHostByName(HWND Window, unsigned Msg, const char* Name, cha
     static uintptr_t Tasks = 0;
     const uintptr_t Task = ++Tasks;
     std::weak_ptr<const int> Alive = Lookups().emplace(Task, std::make_shared<const int>(0)).first->second;
-    QHostInfo::lookupHost(QString::fromLatin1(Name), Window, [=](const QHostInfo& Info) {
+    // The answer comes through the application object; a window gone by then gets nothing.
+    const QPointer<TMessageWindow> Target(Window);
+    QHostInfo::lookupHost(QString::fromLatin1(Name), QCoreApplication::instance(), [=](const QHostInfo& Info) {
+        if (!Target) {
+            Lookups().erase(Task);
+            return;
+        }
         if (Alive.expired())
             return;
         uint16_t Error = WSANO_DATA;
@@ -289,7 +296,7 @@ uintptr_t WSAAsyncGetHostByName(HWND Window, unsigned Msg, const char* Name, cha
             std::memcpy(Buffer, &Value, 4);
             Error = 0;
         }
-        PostMessageFrom(Alive, Window, Msg, Task, static_cast<intptr_t>(MAKELONG(0, Error)));
+        PostMessageFrom(Alive, Target, Msg, Task, static_cast<intptr_t>(MAKELONG(0, Error)));
     });
     return Task;
 }

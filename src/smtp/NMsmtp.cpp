@@ -173,11 +173,6 @@ const char* const ClosedByServer = "Connection closed by the server";
 TNMSMTP::TNMSMTP()
 {
     Port = 25;
-    EncodeType = uuMime;
-    Busy = false;
-    ClearParams = true;
-    SubType = mtPlain;
-    Charset = "us-ascii";
 }
 
 TNMSMTP::~TNMSMTP() = default;
@@ -186,7 +181,6 @@ TNMSMTP::~TNMSMTP() = default;
 
 void TNMSMTP::Connect()
 {
-    bool open = false;
     {
         TBusyGuard guard(Busy, !Busy);
         if (HasLineBreak(UserID))
@@ -194,10 +188,10 @@ void TNMSMTP::Connect()
         TPowersock::Connect();
         try {
             std::string greeting = ReadLn();
-            if (greeting.empty())
-                throw Exception(ClosedByServer);
             ReplyNumber = ReplyCodeOf(greeting);
             ReadReplyContinuation(greeting);
+            if (greeting.empty())
+                throw Exception(ClosedByServer);
             if (ReplyNumber >= 400)
                 throw Exception(greeting);
             Hello();
@@ -205,9 +199,8 @@ void TNMSMTP::Connect()
             Disconnect();   // a failure of QUIT takes the place of the first one
             throw;
         }
-        open = true;
     }
-    if (open && OnConnect)
+    if (OnConnect)
         OnConnect(this);
 }
 
@@ -215,9 +208,9 @@ void TNMSMTP::Hello()
 {
     for (int attempts = 0;; ++attempts) {
         std::string reply = Transaction("HELO " + UserID);
+        ReadReplyContinuation(reply);
         if (reply.empty())
             throw Exception(ClosedByServer);
-        ReadReplyContinuation(reply);
         if (ReplyNumber < 300)
             return;
         if (attempts > 0 || !OnAuthenticationFailed)

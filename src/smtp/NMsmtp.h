@@ -41,7 +41,7 @@ public:
     TNMSMTP();
     ~TNMSMTP() override;
 
-    std::string Charset;
+    std::string Charset = "us-ascii";
     TNotifyEvent OnConnect;     // hides the socket's own connect event: fires after HELO
     TPostMessage PostMessage;
     TMemoryStream BodyStream;   // the message text after the header block

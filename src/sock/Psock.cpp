@@ -267,7 +267,7 @@ void TPowersock::WaitUntil(TDone Done)
 {
     ProcessMessages();
     while (!Done())
-        WaitMessage();
+        WaitMessage(Done);
 }
 
 void TPowersock::Cancel()
@@ -500,7 +500,7 @@ void TPowersock::SendBuffer(const char* Block, uint16_t Length)
                 CheckSocketError(WSAEWOULDBLOCK);
                 // The socket keeps refusing: wait for room, letting the time limit and Abort end it.
                 WinSock::WakeWhenWritable(SocketHandle);
-                WaitMessage();
+                WaitMessage([this] { return Canceled; });
             } while (Remaining > 0 && !Canceled);
         }
         if (Canceled) {
@@ -568,7 +568,7 @@ std::string TPowersock::ReadLn()
                 Line.resize(static_cast<size_t>(Taken));
             }
             if (Idle && !Canceled)
-                WaitMessage();
+                WaitMessage([this] { return Canceled; });
             else
                 ProcessMessages();
         } while (!Canceled);
@@ -650,7 +650,7 @@ void TPowersock::SendStream(TStream& Stream)
                 }
                 if (Blocked && !Canceled) {
                     WinSock::WakeWhenWritable(SocketHandle);
-                    WaitMessage();
+                    WaitMessage([this] { return Canceled; });
                 } else {
                     ProcessMessages();
                 }
@@ -667,7 +667,7 @@ uint16_t TPowersock::Accept()
 {
     ReportStatus(4, "Accepting");
     while (!WaitDone && !Canceled)
-        WaitMessage();
+        WaitMessage([this] { return WaitDone || Canceled; });
     if (Canceled)
         throw ESockError("Accepting Canceled");
     if (!Succeeded)

@@ -135,8 +135,40 @@ TEST(EventPumpTest, WaitMessageReturnsOnceAPostedMessageRan)
 {
     TRecordingWindow W;
     PostMessage(&W.Window, 1125, 0, 0);
-    WaitMessage();
+    WaitMessage({});
     EXPECT_EQ(W.Messages.size(), 1u);
+}
+
+// A message posted while a posted event runs must not be slept through, whatever the
+// dispatcher: the wait returns once it was delivered.
+TEST(EventPumpTest, WaitMessageReturnsAfterAMessagePostedByAnEventHandler)
+{
+    TRecordingWindow W;
+    QMetaObject::invokeMethod(&W.Window, [&] { PostMessage(&W.Window, 1126, 0, 0); }, Qt::QueuedConnection);
+    QElapsedTimer Clock;
+    Clock.start();
+    for (int Round = 0; Round < 3 && W.Messages.empty(); ++Round) {
+        W.Window.SetTimer(1, 2000);   // only a safety net: the wait must end long before
+        WaitMessage({});
+    }
+    W.Window.KillTimer(1);
+    ASSERT_EQ(W.Messages.size(), 1u);
+    EXPECT_EQ(W.Messages[0].Msg, 1126u);
+    EXPECT_LT(Clock.elapsed(), 1000);
+}
+
+TEST(EventPumpTest, WaitMessageDoesNotBlockWhenDoneAlreadyHolds)
+{
+    bool Done = false;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { Done = true; }, Qt::QueuedConnection);
+    TRecordingWindow W;
+    W.Window.SetTimer(1, 2000);   // safety net
+    QElapsedTimer Clock;
+    Clock.start();
+    WaitMessage([&] { return Done; });
+    W.Window.KillTimer(1);
+    EXPECT_TRUE(Done);
+    EXPECT_LT(Clock.elapsed(), 1000);
 }
 
 TEST(EventPumpTest, ExceptionsGoToTheInstalledHandler)
@@ -217,7 +249,7 @@ TEST_F(WinSockTest, ConnectReadAndCloseNotices)
 TEST_F(WinSockTest, ResetArrivesAsCloseWithTheResetError)
 {
     TScriptedPeer Peer;
-    Peer.Reset();
+    Peer.Pause(30).Reset();   // after the connect notice
     const TSocket Socket = ConnectTo(Peer.Port());
     ASSERT_TRUE(Window.PumpFor(2, 2000));
     EXPECT_EQ(Events()[1], FD_CLOSE);

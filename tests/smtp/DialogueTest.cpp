@@ -442,6 +442,26 @@ TEST_F(Dialogue, BusyTurnsANestedSendIntoNothing)
     EXPECT_EQ(Log->Get(), FullSession);
 }
 
+// A Connect run from a handler inside SendMail leaves the send's guard in place.
+TEST_F(Dialogue, ConnectFromOnConnectionRequiredKeepsBusy)
+{
+    Serve();
+    Prepare();
+    Message();
+    int asked = 0;
+    Smtp.OnConnectionRequired = [&](bool& handled) {
+        ++asked;
+        Smtp.Connect();
+        EXPECT_TRUE(Smtp.Busy);
+        handled = true;
+    };
+    Smtp.SendMail();
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(Smtp.Busy);
+    Smtp.Disconnect();
+    EXPECT_EQ(Log->Get(), FullSession);
+}
+
 TEST_F(Dialogue, ClearParams)
 {
     const std::string file = MakeFile(Folder, "a.txt", "a");
@@ -556,6 +576,9 @@ TEST_F(Dialogue, ServerThatClosesOrFallsSilent)
         bool FailsInConnect;
     } cases[] = {
         {"closes before the HELO reply", [](TScriptedPeer& p) { p.Send("220 ready\r\n").ExpectLine().Close(); }, true},
+        {"closes inside a multi-line greeting", [](TScriptedPeer& p) { p.Send("220-wait\r\n").Close(); }, true},
+        {"closes inside a multi-line HELO reply",
+         [](TScriptedPeer& p) { p.Send("220 ready\r\n").ExpectLine().Send("250-hi\r\n").Close(); }, true},
         {"silent after the greeting", [](TScriptedPeer& p) { p.Send("220 ready\r\n").ExpectLine(); }, true},
         {"closes after MAIL FROM",
          [](TScriptedPeer& p) {

@@ -21,7 +21,7 @@ TEST_F(ConnectionTest, DottedAddressConnectsWithoutLookup)
     TTestSock Sock;
     int Resolved = 0, Connects = 0;
     Sock.OnHostResolved = [&](TComponent*) { ++Resolved; };
-    Sock.OnConnect = [&](TComponent* Sender) {
+    Sock.OnConnect = [&](TObject* Sender) {
         EXPECT_EQ(Sender, &Sock);
         ++Connects;
     };
@@ -87,7 +87,7 @@ TEST_F(ConnectionTest, ClosedPortFailsTheConnectAndTheNextConnectWorks)
 {
     TTestSock Sock;
     int Failures = 0;
-    Sock.OnConnectionFailed = [&](TComponent*) { ++Failures; };
+    Sock.OnConnectionFailed = [&](TObject*) { ++Failures; };
     Sock.Host = "127.0.0.1";
     Sock.Port = TScriptedPeer::ClosedPort();
     Sock.TimeOut = 5000;
@@ -140,7 +140,7 @@ TEST_F(ConnectionTest, TimeLimitsEndWaitsThatGetNoAnswer)
         SCOPED_TRACE(Case.Host);
         TTestSock Sock;
         int Failures = 0;
-        Sock.OnConnectionFailed = [&](TComponent*) { ++Failures; };
+        Sock.OnConnectionFailed = [&](TObject*) { ++Failures; };
         Sock.Host = Case.Host;
         Sock.Port = Peer.Port();
         Sock.TimeOut = 50;
@@ -232,7 +232,7 @@ TEST_F(ConnectionTest, DisconnectClosesAndOpensAFreshSocket)
     TScriptedPeer Peer;
     TTestSock Sock;
     int Disconnects = 0;
-    Sock.OnDisconnect = [&](TComponent*) { ++Disconnects; };
+    Sock.OnDisconnect = [&](TObject*) { ++Disconnects; };
     ConnectTo(Sock, Peer);
     Sock.ReportLevel = 4;
     Sock.Statuses.clear();
@@ -249,7 +249,7 @@ TEST_F(ConnectionTest, RaisingOnDisconnectStillLeavesAFreshSocket)
 {
     TScriptedPeer Peer;
     TTestSock Sock;
-    Sock.OnDisconnect = [](TComponent*) { throw Exception("handler failed"); };
+    Sock.OnDisconnect = [](TObject*) { throw Exception("handler failed"); };
     ConnectTo(Sock, Peer);
     EXPECT_EQ(FailureOf<Exception>([&] { Sock.Disconnect(); }), "handler failed");
     Sock.OnDisconnect = nullptr;
@@ -263,7 +263,7 @@ TEST_F(ConnectionTest, PeerCloseWhileIdleClosesTheSocket)
     Peer.Close();
     TTestSock Sock;
     int Disconnects = 0;
-    Sock.OnDisconnect = [&](TComponent*) { ++Disconnects; };
+    Sock.OnDisconnect = [&](TObject*) { ++Disconnects; };
     ConnectTo(Sock, Peer);
     EXPECT_TRUE(PumpUntil([&] { return Disconnects == 1; }));
     EXPECT_FALSE(Sock.Connected);
@@ -275,7 +275,7 @@ TEST_F(ConnectionTest, PeerCloseWithUnreadBytesKeepsTheConnection)
     Peer.Send("221 bye\r\n").Close();
     TTestSock Sock;
     int Disconnects = 0;
-    Sock.OnDisconnect = [&](TComponent*) { ++Disconnects; };
+    Sock.OnDisconnect = [&](TObject*) { ++Disconnects; };
     ConnectTo(Sock, Peer);
     ASSERT_TRUE(Peer.WaitForFinished(1, 2000));
     EXPECT_EQ(Sock.ReadLn(), "221 bye\r\n");
@@ -291,7 +291,7 @@ TEST_F(ConnectionTest, DestroyingAConnectedComponentFiresNothing)
         ConnectTo(Sock, Peer);
         Sock.ReportLevel = 8;
         Sock.OnStatus = [&](TComponent*, const std::string&) { ++Fired; };
-        Sock.OnDisconnect = [&](TComponent*) { ++Fired; };
+        Sock.OnDisconnect = [&](TObject*) { ++Fired; };
     }
     EXPECT_EQ(Fired, 0);
     EXPECT_TRUE(Peer.WaitForFinished(1, 2000));

@@ -51,7 +51,7 @@ public:
     TTimedAction(uint32_t Milliseconds, std::function<void()> Action) : FAction(std::move(Action))
     {
         FTimer.SetInterval(Milliseconds);
-        FTimer.SetOnTimer([this](TComponent*) {
+        FTimer.SetOnTimer([this](TObject*) {
             FTimer.SetEnabled(false);
             FAction();
         });

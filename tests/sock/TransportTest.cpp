@@ -156,6 +156,25 @@ TEST_F(TransportTest, TransactionReadsTheReplyCode)
     }
 }
 
+TEST_F(TransportTest, TransactionsAgainstAPeerThatAnswersPerCommand)
+{
+    Open([](TScriptedPeer& P) {
+        P.Send("220 ready\r\n").Answer([](const std::string& Line) -> std::string {
+            if (Line.rfind("HELO ", 0) == 0)
+                return "250-first\r\n250 last\r\n";
+            return Line == "QUIT\r\n" ? "221 bye\r\n" : "500 what\r\n";
+        });
+    });
+    EXPECT_EQ(Sock.ReadLn(), "220 ready\r\n");
+    EXPECT_EQ(Sock.Transaction("HELO me"), "250-first\r\n");
+    EXPECT_EQ(Sock.ReadLn(), "250 last\r\n");
+    Sock.Transaction("NOOP");
+    EXPECT_EQ(Sock.ReplyNumber, 500);
+    Sock.Transaction("QUIT");
+    EXPECT_EQ(Sock.ReplyNumber, 221);
+    EXPECT_EQ(Peer.Received(), "HELO me\r\nNOOP\r\nQUIT\r\n");
+}
+
 TEST_F(TransportTest, TransactionRangeErrorComesAfterTheReplyWasStoredAndReported)
 {
     Open([](TScriptedPeer& P) { P.ExpectLine().Send("99999 big\r\n"); });
@@ -243,7 +262,7 @@ TEST_F(TransportTest, SendStreamGoesOutInChunksWithProgress)
     Stream.WriteBuffer(Bytes.data(), int64_t(Bytes.size()));
     Stream.SetPosition(1234);   // where the stream stands does not matter
     int Packets = 0;
-    Sock.OnPacketSent = [&](TComponent* Sender) {
+    Sock.OnPacketSent = [&](TObject* Sender) {
         EXPECT_EQ(Sender, &Sock);
         EXPECT_LE(Sock.BytesSent, Sock.BytesTotal);
         ++Packets;
@@ -262,7 +281,7 @@ TEST_F(TransportTest, SendStreamOfAnEmptyStream)
     Open([](TScriptedPeer&) {});
     TMemoryStream Stream;
     int Packets = 0;
-    Sock.OnPacketSent = [&](TComponent*) { ++Packets; };
+    Sock.OnPacketSent = [&](TObject*) { ++Packets; };
     Sock.BytesSent = Sock.BytesTotal = 99;
     Sock.SendStream(Stream);
     EXPECT_EQ(Sock.BytesSent, 0);

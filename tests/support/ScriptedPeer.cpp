@@ -1,6 +1,8 @@
 #include "ScriptedPeer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -108,6 +110,12 @@ bool TScriptedPeer::WaitForFinished(int Count, int Milliseconds) const
     return FChanged.wait_for(Guard, std::chrono::milliseconds(Milliseconds), [&] { return FFinished >= Count; });
 }
 
+bool TScriptedPeer::WaitForDiscarded(uint64_t Bytes, int Milliseconds) const
+{
+    std::unique_lock Guard(FLock);
+    return FChanged.wait_for(Guard, std::chrono::milliseconds(Milliseconds), [&] { return FDiscarded >= Bytes; });
+}
+
 uint16_t TScriptedPeer::ClosedPort()
 {
     const int Socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -123,6 +131,20 @@ bool TScriptedPeer::Wait(int Fd, int Milliseconds) const
     pollfd Fds[2] = {{Fd, POLLIN, 0}, {FStopPipe[0], POLLIN, 0}};
     const int Ready = poll(Fds, 2, Milliseconds);
     return Ready > 0 && Fds[1].revents == 0;
+}
+
+bool TScriptedPeer::SendAll(int Connection, const std::string& Bytes)
+{
+    for (size_t Sent = 0; Sent < Bytes.size();) {
+        pollfd Fds[2] = {{Connection, POLLOUT, 0}, {FStopPipe[0], POLLIN, 0}};
+        if (poll(Fds, 2, -1) <= 0 || Fds[1].revents != 0)
+            return false;
+        const ssize_t Count = send(Connection, Bytes.data() + Sent, Bytes.size() - Sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (Count < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        Sent += size_t(std::max<ssize_t>(Count, 0));
+    }
+    return true;
 }
 
 void TScriptedPeer::Run()
@@ -175,7 +197,7 @@ void TScriptedPeer::Serve(int Connection)
             break;
         switch (Step.Kind) {
         case TStep::Send:
-            send(Connection, Step.Data.data(), Step.Data.size(), MSG_NOSIGNAL);
+            Open = SendAll(Connection, Step.Data);
             break;
         case TStep::Pause:
             if (Wait(FStopPipe[0], int(Step.Count)))
@@ -205,8 +227,8 @@ void TScriptedPeer::Serve(int Connection)
                 }
                 const std::string Reply = Step.Reply(Pending.substr(0, End + 1));
                 Pending.erase(0, End + 1);
-                if (!Reply.empty())
-                    send(Connection, Reply.data(), Reply.size(), MSG_NOSIGNAL);
+                if (!(Open = SendAll(Connection, Reply)))
+                    break;
             }
             break;
         case TStep::Close:
@@ -222,8 +244,11 @@ void TScriptedPeer::Serve(int Connection)
             std::vector<char> Buffer(1 << 20);
             ssize_t Count;
             while (Wait(Connection, -1) && (Count = recv(Connection, Buffer.data(), Buffer.size(), 0)) > 0) {
-                std::lock_guard Guard(FLock);
-                FDiscarded += uint64_t(Count);
+                {
+                    std::lock_guard Guard(FLock);
+                    FDiscarded += uint64_t(Count);
+                }
+                FChanged.notify_all();
             }
             Open = false;
             break;

@@ -52,6 +52,7 @@ public:
     // time is up; the result says whether it holds.
     bool WaitForReceived(size_t Bytes, int Milliseconds) const;
     bool WaitForFinished(int Count, int Milliseconds) const;
+    bool WaitForDiscarded(uint64_t Bytes, int Milliseconds) const;
 
     // A port on 127.0.0.1 on which nothing listens.
     static uint16_t ClosedPort();
@@ -76,6 +77,7 @@ private:
     // connection or when the peer stops.
     bool ReadSome(int Connection, std::string& Pending);
     bool Wait(int Fd, int Milliseconds) const;   // false when stopping or timed out
+    bool SendAll(int Connection, const std::string& Bytes);   // false when stopping or closed
 
     int FListener = -1;
     int FStopPipe[2] = {-1, -1};
