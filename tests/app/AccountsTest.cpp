@@ -185,3 +185,18 @@ TEST_F(AccountsTest, UnwritableFileIsReportedAndChangesNothingElse)
     EXPECT_TRUE(F3->isVisible());
     EXPECT_EQ(F1->smtp.Host, "none");
 }
+
+TEST_F(AccountsTest, SettingsFieldsLimitTyping)
+{
+    Start();
+    ActivateSettings();
+    const std::pair<QLineEdit*, int> Limits[] = {{F3->edit1, 60}, {F3->edit2, 40}, {F3->edit3, 60}, {F3->edit4, 80}};
+    for (const auto& [Edit, Limit] : Limits) {
+        Edit->clear();
+        QTest::keyClicks(Edit, QString(Limit + 5, 'k'));
+        EXPECT_EQ(Edit->text().size(), Limit);
+    }
+    F3->Edit5->clear();
+    QTest::keyClicks(F3->Edit5, QString(120, 'k'));
+    EXPECT_EQ(F3->Edit5->text().size(), 120) << "the account name has no limit";
+}
