@@ -52,7 +52,21 @@ std::string LowerCase(std::string S)
     return S;
 }
 
-// A host written "name:port" names its port; anything else is a plain host on port 25.
+void Place(QWidget* W, int Left, int Top, int Width, int Height)
+{
+    W->setGeometry(Left, Top, Width, Height);
+}
+
+QLabel* NewLabel(QWidget* Parent, const char* Caption, int Left, int Top)
+{
+    auto* L = new QLabel(Caption, Parent);
+    L->move(Left, Top);
+    L->adjustSize();
+    return L;
+}
+
+} // namespace
+
 void SplitHost(const std::string& Written, std::string& Name, int& Port)
 {
     Name = Written;
@@ -71,21 +85,6 @@ void SplitHost(const std::string& Written, std::string& Name, int& Port)
     Name = Written.substr(0, Colon);
     Port = Value;
 }
-
-void Place(QWidget* W, int Left, int Top, int Width, int Height)
-{
-    W->setGeometry(Left, Top, Width, Height);
-}
-
-QLabel* NewLabel(QWidget* Parent, const char* Caption, int Left, int Top)
-{
-    auto* L = new QLabel(Caption, Parent);
-    L->move(Left, Top);
-    L->adjustSize();
-    return L;
-}
-
-} // namespace
 
 std::string ProfileDir(const std::string& ExePath)
 {

@@ -39,6 +39,10 @@ inline constexpr const char* Homepage = "https://quillpost.example.org/";
 // ($XDG_CONFIG_HOME/quillpost, created when missing).
 std::string ProfileDir(const std::string& ExePath);
 
+// A host written "name:port" (port 1 to 65535) names its port; anything else is a plain host
+// on port 25.
+void SplitHost(const std::string& Written, std::string& Name, int& Port);
+
 class TForm1 : public QWidget {
     Q_OBJECT
 public:

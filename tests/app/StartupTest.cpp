@@ -114,3 +114,25 @@ TEST_F(AppTest, ClosingTheMainWindowEndsTheProgram)
     Limit.start(2000);
     EXPECT_EQ(QApplication::exec(), 0);
 }
+
+TEST(SplitHost, PortOnlyWhenWrittenAsNumber)
+{
+    const struct {
+        const char* Written;
+        const char* Name;
+        int Port;
+    } Cases[] = {
+        {"mail.example.org", "mail.example.org", 25}, {"127.0.0.1:2525", "127.0.0.1", 2525},
+        {"mail:1", "mail", 1},                         {"mail:65535", "mail", 65535},
+        {"mail:65536", "mail:65536", 25},              {"mail:0", "mail:0", 25},
+        {"mail:", "mail:", 25},                        {"mail:2x5", "mail:2x5", 25},
+        {"a:b:587", "a:b", 587},                       {"", "", 25},
+    };
+    for (const auto& C : Cases) {
+        std::string Name;
+        int Port = 0;
+        SplitHost(C.Written, Name, Port);
+        EXPECT_EQ(Name, C.Name) << C.Written;
+        EXPECT_EQ(Port, C.Port) << C.Written;
+    }
+}
