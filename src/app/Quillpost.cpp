@@ -335,21 +335,7 @@ void TForm1::ToolButton1Click()
 {
     ToolBar1->setEnabled(false);
     try {
-        // The account's host is kept as written; only the connection uses its parts.
-        const std::string Written = smtp.Host;
-        std::string Name;
-        SplitHost(Written, Name, smtp.Port);
-        smtp.Host = Name;
-        try {
-            smtp.Connect();
-        } catch (...) {
-            if (smtp.Host == Name)
-                smtp.Host = Written;
-            throw;
-        }
-        if (smtp.Host == Name)
-            smtp.Host = Written;
-
+        ConnectToAccountHost();
         smtp.PostMessage.ToAddress.SetText(Str(memo2->toPlainText()));
         smtp.PostMessage.Body.SetText(Str(Memo1->toPlainText()));
         TStringList Attachments;
@@ -364,6 +350,28 @@ void TForm1::ToolButton1Click()
         throw;
     }
     ToolBar1->setEnabled(true);
+}
+
+// smtp.Connect to the account's host. A host written "name:port" stays so written in the
+// component, for the settings window; only the connection uses its parts.
+void TForm1::ConnectToAccountHost()
+{
+    const std::string Written = smtp.Host;
+    std::string Name;
+    SplitHost(Written, Name, smtp.Port);
+    smtp.Host = Name;
+    // A host changed meanwhile (a new account chosen during the connect) is kept.
+    const auto Restore = [&] {
+        if (smtp.Host == Name)
+            smtp.Host = Written;
+    };
+    try {
+        smtp.Connect();
+    } catch (...) {
+        Restore();
+        throw;
+    }
+    Restore();
 }
 
 void TForm1::EndFailedSend()

@@ -90,6 +90,7 @@ private:
     void comboxChange();
     void ListBox1KeyDown(int Key);
     void WMDropFiles(const QList<QUrl>& Urls);
+    void ConnectToAccountHost();
     void EndFailedSend();
     void ClearFields();
     void SetStatus(const char* Text);
