@@ -1,0 +1,3 @@
+#include "Quillpost.h"
+
+TForm1* Form1 = nullptr;
