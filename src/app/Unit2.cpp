@@ -213,6 +213,7 @@ TForm2::TForm2(QWidget* Parent)
     connect(Edit1, &QLineEdit::textEdited, this, [this](const QString& text) { Edit1Edited(text); });
     connect(Edit1, &QLineEdit::textChanged, this, [this] { FEdit1Text = Edit1->text(); });
 
+    ImageList1 = NodeImage();
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { ProgramFocusChanged(now); });
 
     CreateSampleTree();
@@ -426,7 +427,6 @@ TForm2::TViewState TForm2::SaveViewState() const
 // Rebuilds the view from the tree; nodes keep their expanded and selected state.
 void TForm2::ShowTree(const TViewState& State)
 {
-    static const QIcon image = NodeImage();
     FShowingTree = true;
     TreeView1->clear();
     QTreeWidgetItem* selected = nullptr;
@@ -435,7 +435,7 @@ void TForm2::ShowTree(const TViewState& State)
         for (const auto& node : nodes) {
             auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
             item->setText(0, ShownText(node.get()));
-            item->setIcon(0, image);
+            item->setIcon(0, ImageList1);
             item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(node.get())));
             item->setFlags(item->flags() | Qt::ItemIsEditable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled);
             if (node.get() == State.Selected)

@@ -4,6 +4,7 @@
 
 #include "app/AddressTree.h"
 
+#include <QIcon>
 #include <QTreeWidget>
 #include <QWidget>
 
@@ -39,6 +40,7 @@ public:
     QPushButton* Button2;
     QPushButton* Button3;
     QLineEdit* Edit1;
+    QIcon ImageList1; // the one picture every node shows
 
     // Handlers; each lets its failure go to the caller, which shows it.
     void FormActivate();
