@@ -214,10 +214,17 @@ TForm2::TForm2(QWidget* Parent)
     connect(Edit1, &QLineEdit::textChanged, this, [this] { FEdit1Text = Edit1->text(); });
 
     ImageList1 = NodeImage();
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { ProgramFocusChanged(now); });
+    FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
+                               [this](QWidget*, QWidget* now) { ProgramFocusChanged(now); });
 
     CreateSampleTree();
     ShowTree({});
+}
+
+// Focus moves while the controls go; by then this is no longer a TForm2.
+TForm2::~TForm2()
+{
+    disconnect(FFocusConnection);
 }
 
 void TForm2::CreateSampleTree()

@@ -34,6 +34,7 @@ private:
 class TForm2 : public QWidget {
 public:
     explicit TForm2(QWidget* Parent = nullptr);
+    ~TForm2() override;
 
     TAddressTreeView* TreeView1;
     QPushButton* Button1;
@@ -87,6 +88,7 @@ private:
     bool FShown = false;
     bool FShowingTree = false;
     QString FEdit1Text;
+    QMetaObject::Connection FFocusConnection;
 };
 
 extern TForm2* Form2;
