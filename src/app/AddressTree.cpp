@@ -193,24 +193,32 @@ void TAddressTree::LoadFromFile(const std::string& FileName)
 
 // --- TAddressBookFile ---
 
-void TAddressBookFile::Load(TAddressTree& Tree)
+std::string TAddressBookFile::Load(TAddressTree& Tree)
 {
     const std::string content = ReadFile(FFileName);
+    FUnreadContent = content;
+    FCopyPending = true;
     try {
         Tree.LoadFromText(content);
-        FCopyPending = false;
-        FUnreadContent.clear();
     } catch (const ETreeViewError& failure) {
-        FUnreadContent = content;
-        FCopyPending = true;
-        std::string note = "\n\nOnly the lines before this item were loaded. ";
-        try {
-            note += "The whole file is kept as \"" + KeepCopy() + "\".";
-        } catch (const EStreamError& copyFailure) {
-            note += "No copy of the whole file could be kept (" + copyFailure.Message +
-                    "), so it is not overwritten until one is.";
-        }
-        throw ETreeViewError(failure.Message + note);
+        throw ETreeViewError(failure.Message + "\n\nOnly the lines before this item were loaded. " + CopyNote());
+    }
+    // Bytes 00 alone after the first one lose nothing.
+    const size_t end = content.find('\0');
+    if (end != std::string::npos && content.find_first_not_of('\0', end) != std::string::npos)
+        return "Only the lines before a byte 00 in " + FFileName + " were loaded. " + CopyNote();
+    FCopyPending = false;
+    FUnreadContent.clear();
+    return {};
+}
+
+std::string TAddressBookFile::CopyNote()
+{
+    try {
+        return "The whole file is kept as \"" + KeepCopy() + "\".";
+    } catch (const EStreamError& copyFailure) {
+        return "No copy of the whole file could be kept (" + copyFailure.Message +
+               "), so it is not overwritten until one is.";
     }
 }
 

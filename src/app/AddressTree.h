@@ -71,21 +71,24 @@ private:
     TAddressNode::TNodes FRoots;
 };
 
-// The address book's own file. A file that fails to load part-way leaves only the nodes
-// before its bad line in the tree; so that a later save does not destroy the rest, a copy
-// of the whole file is kept beside it first ("<name>.bad", or "<name>.bad2" and on when
-// that holds something else) and the failure text says where.
+// The address book's own file. A file that does not load whole (a bad line, or text after
+// a byte 00) leaves only the nodes before that point in the tree; so that a later save does
+// not destroy the rest, a copy of the whole file is kept beside it first ("<name>.bad", or
+// "<name>.bad2" and on when that holds something else) and the user is told where.
 class TAddressBookFile {
 public:
     explicit TAddressBookFile(std::string FileName) : FFileName(std::move(FileName)) {}
 
     const std::string& FileName() const { return FFileName; }
-    void Load(TAddressTree& Tree);
+    // Fails as the tree's load does, the failure text then saying where the copy is. A load
+    // that stopped at a byte 00 returns that note instead; otherwise the note is empty.
+    std::string Load(TAddressTree& Tree);
     // Refused with the copy's failure while a file that did not load whole has no copy yet.
     void Save(const TAddressTree& Tree);
 
 private:
     std::string KeepCopy();
+    std::string CopyNote();
 
     std::string FFileName;
     std::string FUnreadContent; // the file that failed to load, until a copy is kept

@@ -289,14 +289,17 @@ void TForm2::closeEvent(QCloseEvent* Event)
 
 void TForm2::FormActivate()
 {
+    std::string note;
     try {
-        FFile.Load(FTree);
+        note = FFile.Load(FTree);
     } catch (const ETreeViewError&) {
         ShowLoadedTree(); // the nodes before the bad line stay, unsorted
         throw;
     }
     FTree.Sort();
     ShowLoadedTree();
+    if (!note.empty())
+        throw Exception(note);
 }
 
 void TForm2::FormClose()

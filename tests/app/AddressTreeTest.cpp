@@ -285,6 +285,24 @@ TEST_F(AddressBookFiles, AFileThatFailsPartWayIsKeptBeforeItIsOverwritten)
     EXPECT_EQ(Dump(tree), "0:C");
 }
 
+TEST_F(AddressBookFiles, TextAfterAByteZeroIsKeptInACopy)
+{
+    const std::string utf16 = std::string("A\0\r\0\n\0B\0\r\0\n\0", 12); // saved as UTF-16 by an editor
+    WriteBytes("mailtos.qpf", utf16);
+    TAddressBookFile file("mailtos.qpf");
+    TAddressTree tree;
+    EXPECT_EQ(file.Load(tree), "Only the lines before a byte 00 in mailtos.qpf were loaded. "
+                               "The whole file is kept as \"mailtos.qpf.bad\".");
+    EXPECT_EQ(Dump(tree), "0:A");
+    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), utf16);
+
+    // Nothing but bytes 00 after the first one: nothing is lost, nothing is said.
+    WriteBytes("mailtos.qpf", std::string("C\r\n\0\0", 5));
+    EXPECT_EQ(file.Load(tree), "");
+    EXPECT_EQ(Dump(tree), "0:C");
+    EXPECT_FALSE(fs::exists("mailtos.qpf.bad2"));
+}
+
 TEST_F(AddressBookFiles, WithoutRoomForACopyTheUnreadFileIsNotOverwritten)
 {
     const std::string original = "A\r\n\t\tbad\r\nB\r\n";

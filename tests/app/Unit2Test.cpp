@@ -208,12 +208,15 @@ TEST_F(AddressBookWindow, AddNodeAndAddSubPlaceLastAndSave)
     QTest::mouseClick(Form2->Button2, Qt::LeftButton);
     EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nB\r\n\tb1\r\nnew\r\nroot\r\n");
 
+    Form2->Edit1->insert("pasted\r\nlines"); // line breaks would split the node in the file
+    QTest::mouseClick(Form2->Button1, Qt::LeftButton);
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nB\r\n\tb1\r\nnew\r\nroot\r\npasted  lines\r\n");
+
     Form2->ItemOf(Form2->Tree().Roots()[0].get())->setExpanded(true);
     Click("A");
     QTest::keyClicks(Form2->Edit1, "0 first by name, added last");
     QTest::mouseClick(Form2->Button2, Qt::LeftButton);
-    EXPECT_EQ(Shown(), "0:A+*|1:a1|1:0 first by name, added last|0:B|1:b1|0:new|0:root");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\n\t0 first by name, added last\r\nB\r\n\tb1\r\nnew\r\nroot\r\n");
+    EXPECT_EQ(Shown(), "0:A+*|1:a1|1:0 first by name, added last|0:B|1:b1|0:new|0:root|0:pasted  lines");
 }
 
 TEST_F(AddressBookWindow, TypingInEdit1StopsAtEightyCharacters)
@@ -361,4 +364,14 @@ TEST_F(AddressBookWindow, AFileThatFailsPartWayStaysRecoverableAndTheUserIsToldW
     QTest::mouseClick(Form2->Button1, Qt::LeftButton);
     EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nnew\r\n");
     EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), original);
+}
+
+TEST_F(AddressBookWindow, TextAfterAByteZeroIsKeptAndTheUserIsTold)
+{
+    WriteBytes("mailtos.qpf", std::string("b\r\na\r\n\0lost?\r\n", 14));
+    ASSERT_TRUE(ActivateShowingABox());
+    EXPECT_EQ(boxes, QStringList{"Quillpost: Only the lines before a byte 00 in mailtos.qpf were loaded. "
+                                 "The whole file is kept as \"mailtos.qpf.bad\"."});
+    EXPECT_EQ(Shown(), "0:a|0:b"); // loaded and sorted
+    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), std::string("b\r\na\r\n\0lost?\r\n", 14));
 }
