@@ -133,10 +133,7 @@ void TAddressTreeView::startDrag(Qt::DropActions)
 
 void TAddressTreeView::dragEnterEvent(QDragEnterEvent* Event)
 {
-    if (FForm->TreeView1DragOver(Event->source()))
-        Event->acceptProposedAction();
-    else
-        Event->ignore();
+    dragMoveEvent(Event);
 }
 
 void TAddressTreeView::dragMoveEvent(QDragMoveEvent* Event)
