@@ -1,5 +1,6 @@
 #include "Unit2.h"
 
+#include "app/Application.h"
 #include "app/Quillpost.h"
 
 #include <QApplication>
@@ -7,8 +8,8 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -16,41 +17,14 @@
 #include <QStyleFactory>
 #include <QTimer>
 
-TForm2* Form2 = nullptr;
-
 namespace {
 
-constexpr int Edit1Limit = 80;
 const char* const DragFormat = "application/x-quillpost-address-node";
-
-// The failure's text in a modal box captioned "Quillpost"; a full stop is added when the
-// text ends in a character above ".".
-void ShowFailure(const std::exception& Failure)
-{
-    std::string text = Failure.what();
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.')
-        text += '.';
-    QMessageBox box(QMessageBox::Critical, "Quillpost", QString::fromLocal8Bit(text), QMessageBox::Ok);
-    box.exec();
-}
-
-// Runs a handler at the edge of Qt's frames: its failure is shown, never unwound through Qt.
-template <class F>
-bool Guarded(F Handler)
-{
-    try {
-        Handler();
-        return true;
-    } catch (const std::exception& failure) {
-        ShowFailure(failure);
-        return false;
-    }
-}
 
 // A node's text holds no line breaks and no byte 00: they would split it in the file.
 std::string NodeText(const QString& Text)
 {
-    std::string text = Text.toLocal8Bit().toStdString();
+    std::string text = Str(Text);
     for (char& c : text)
         if (c == '\r' || c == '\n' || c == '\0')
             c = ' ';
@@ -59,7 +33,7 @@ std::string NodeText(const QString& Text)
 
 QString ShownText(const TAddressNode* Node)
 {
-    return QString::fromLocal8Bit(Node->Text.data(), static_cast<qsizetype>(Node->Text.size()));
+    return QStr(Node->Text);
 }
 
 TAddressNode* NodeOfItem(const QTreeWidgetItem* Item)
@@ -79,22 +53,6 @@ QIcon NodeImage()
     painter.drawLine(1, 3, 8, 9);
     painter.drawLine(14, 3, 8, 9);
     return QIcon(picture);
-}
-
-// What a typing limit lets through: the typed or pasted text is cut to what still fits;
-// deleting is always allowed, and a longer text set by the program is left alone.
-QString LimitTyping(const QString& Before, const QString& After, int Cursor, int Limit)
-{
-    if (After.size() <= Limit || After.size() <= Before.size())
-        return After;
-    const qsizetype suffix = After.size() - Cursor;
-    qsizetype prefix = 0;
-    const qsizetype maxPrefix = std::min<qsizetype>(Cursor, Before.size() - suffix);
-    while (prefix < maxPrefix && Before[prefix] == After[prefix])
-        ++prefix;
-    const qsizetype kept = prefix + suffix;
-    const qsizetype room = std::max<qsizetype>(0, Limit - kept);
-    return After.left(prefix) + After.mid(prefix, std::min(Cursor - prefix, room)) + After.right(suffix);
 }
 
 } // namespace
@@ -118,7 +76,7 @@ void TAddressTreeView::mousePressEvent(QMouseEvent* Event)
 void TAddressTreeView::mouseDoubleClickEvent(QMouseEvent* Event)
 {
     QTreeWidget::mouseDoubleClickEvent(Event);
-    Guarded([this] { FForm->TreeView1DblClick(); });
+    Guard([this] { FForm->TreeView1DblClick(); });
 }
 
 // The drag carries no data of its own: the drop moves DragNode.
@@ -151,7 +109,7 @@ void TAddressTreeView::dropEvent(QDropEvent* Event)
     Event->acceptProposedAction();
     stopAutoScroll();
     setState(NoState);
-    Guarded([&] { FForm->TreeView1DragDrop(source, at); });
+    Guard([&] { FForm->TreeView1DragDrop(source, at); });
 }
 
 // --- TForm2 ---
@@ -161,9 +119,7 @@ TForm2::TForm2(QWidget* Parent)
 {
     setWindowTitle("Address Book");
     setFixedSize(240, 253);
-    QFont font("MS Sans Serif");
-    font.setPointSize(8);
-    setFont(font);
+    setFont(FormFont());
 
     TreeView1 = new TAddressTreeView(this);
     TreeView1->setGeometry(4, 4, 229, 201);
@@ -196,9 +152,9 @@ TForm2::TForm2(QWidget* Parent)
     Button3->setGeometry(168, 212, 65, 17);
     for (QPushButton* button : {Button1, Button2, Button3})
         button->setCursor(Qt::PointingHandCursor);
-    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Guard([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Guard([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Guard([this] { Button3Click(); }); });
 
     Edit1 = new QLineEdit(this);
     Edit1->setGeometry(4, 232, 229, 21);
@@ -207,8 +163,7 @@ TForm2::TForm2(QWidget* Parent)
     tip.setColor(QPalette::Base, tip.color(QPalette::ToolTipBase));
     tip.setColor(QPalette::Text, tip.color(QPalette::ToolTipText));
     Edit1->setPalette(tip);
-    connect(Edit1, &QLineEdit::textEdited, this, [this](const QString& text) { Edit1Edited(text); });
-    connect(Edit1, &QLineEdit::textChanged, this, [this] { FEdit1Text = Edit1->text(); });
+    SetTypingLimit(Edit1, 80);
 
     ImageList1 = NodeImage();
     FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
@@ -241,7 +196,7 @@ bool TForm2::event(QEvent* Event)
 {
     if (Event->type() == QEvent::WindowActivate && !FActiveForm) {
         FActiveForm = true;
-        Guarded([this] { FormActivate(); });
+        Guard([this] { FormActivate(); });
     }
     return QWidget::event(Event);
 }
@@ -278,10 +233,13 @@ void TForm2::showEvent(QShowEvent* Event)
 void TForm2::closeEvent(QCloseEvent* Event)
 {
     // A save that fails keeps the window open, so the tree is not lost from view.
-    if (Guarded([this] { FormClose(); }))
+    try {
+        FormClose();
         Event->accept();
-    else
+    } catch (const std::exception& failure) {
+        ShowException(failure);
         Event->ignore();
+    }
 }
 
 void TForm2::FormActivate()
@@ -387,16 +345,6 @@ void TForm2::LabelEdited(QTreeWidgetItem* Item)
     FTree.SortSiblings(node);
     // Re-shown once the editor has let go of the item.
     QTimer::singleShot(0, this, [this] { ShowTree(SaveViewState()); });
-}
-
-void TForm2::Edit1Edited(const QString& Text)
-{
-    QString allowed = LimitTyping(FEdit1Text, Text, Edit1->cursorPosition(), Edit1Limit);
-    if (allowed != Text) {
-        int cursor = Edit1->cursorPosition() - static_cast<int>(Text.size() - allowed.size());
-        Edit1->setText(allowed);
-        Edit1->setCursorPosition(cursor);
-    }
 }
 
 // --- tree and view ---

@@ -78,7 +78,6 @@ private:
     void ShowLoadedTree();
     void AddFromEdit1(TAddressNode* Parent);
     void LabelEdited(QTreeWidgetItem* Item);
-    void Edit1Edited(const QString& Text);
     void ProgramFocusChanged(QWidget* Now);
 
     TAddressTree FTree;
@@ -87,7 +86,6 @@ private:
     bool FActiveForm = false;         // the program's active window, until another one is
     bool FShown = false;
     bool FShowingTree = false;
-    QString FEdit1Text;
     QMetaObject::Connection FFocusConnection;
 };
 

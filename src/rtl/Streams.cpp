@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,14 +52,52 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count)
 
 // --- TMemoryStream ---
 
+namespace {
+
+// From this capacity on the block is mapped pages that grow without copying and may be
+// backed by huge pages: an encoded attachment is written once from start to end, and
+// 4 KiB pages would cost one page fault each.
+constexpr int64_t LargeBlock = 2 << 20;
+
+char* GrowLarge(char* memory, int64_t size, int64_t capacity, int64_t newCapacity)
+{
+    void* grown;
+    if (capacity >= LargeBlock) {
+        grown = ::mremap(memory, static_cast<size_t>(capacity), static_cast<size_t>(newCapacity), MREMAP_MAYMOVE);
+    } else {
+        grown = ::mmap(nullptr, static_cast<size_t>(newCapacity), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                       -1, 0);
+        if (grown != MAP_FAILED) {
+            if (size > 0)
+                std::memcpy(grown, memory, static_cast<size_t>(size));
+            std::free(memory);
+        }
+    }
+    if (grown == MAP_FAILED)
+        throw std::bad_alloc();
+    // Only advice: where huge pages are not available, ordinary pages serve.
+    ::madvise(grown, static_cast<size_t>(newCapacity), MADV_HUGEPAGE);
+    return static_cast<char*>(grown);
+}
+
+void Release(char* memory, int64_t capacity)
+{
+    if (capacity >= LargeBlock)
+        ::munmap(memory, static_cast<size_t>(capacity));
+    else
+        std::free(memory);
+}
+
+} // namespace
+
 TMemoryStream::~TMemoryStream()
 {
-    std::free(FMemory);
+    Release(FMemory, FCapacity);
 }
 
 int64_t TMemoryStream::Read(void* Buffer, int64_t Count)
 {
-    if (Count <= 0 || FPosition >= FSize)
+    if (Count <= 0 || FPosition < 0 || FPosition >= FSize)
         return 0;
     int64_t n = std::min(Count, FSize - FPosition);
     std::memcpy(Buffer, FMemory + FPosition, static_cast<size_t>(n));
@@ -105,7 +144,7 @@ void TMemoryStream::SetSize(int64_t NewSize)
 
 void TMemoryStream::Clear()
 {
-    std::free(FMemory);
+    Release(FMemory, FCapacity);
     FMemory = nullptr;
     FSize = FPosition = FCapacity = 0;
 }
@@ -113,10 +152,15 @@ void TMemoryStream::Clear()
 void TMemoryStream::SetCapacity(int64_t NewCapacity)
 {
     NewCapacity = (NewCapacity + 8191) & ~int64_t(8191);
-    void* grown = std::realloc(FMemory, static_cast<size_t>(NewCapacity));
-    if (!grown)
-        throw std::bad_alloc();
-    FMemory = static_cast<char*>(grown);
+    if (NewCapacity >= LargeBlock) {
+        NewCapacity = (NewCapacity + LargeBlock - 1) & ~(LargeBlock - 1);
+        FMemory = GrowLarge(FMemory, FSize, FCapacity, NewCapacity);
+    } else {
+        void* grown = std::realloc(FMemory, static_cast<size_t>(NewCapacity));
+        if (!grown)
+            throw std::bad_alloc();
+        FMemory = static_cast<char*>(grown);
+    }
     FCapacity = NewCapacity;
 }
 
@@ -154,6 +198,8 @@ int64_t TFileStream::Read(void* Buffer, int64_t Count)
 {
     char* dest = static_cast<char*>(Buffer);
     int64_t total = 0;
+    if (FPosition < 0)
+        return 0;
     while (Count > 0) {
         int64_t inBlock = FPosition - FBlockStart;
         if (inBlock >= 0 && inBlock < FBlockLength) {

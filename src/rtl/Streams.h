@@ -2,16 +2,16 @@
 // from Seek, a growable in-memory stream and a read-only file stream.
 #pragma once
 
+#include "Classes.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 
 enum : uint16_t { soFromBeginning = 0, soFromCurrent = 1, soFromEnd = 2 };
 
-class TStream {
+class TStream : public TObject {
 public:
-    virtual ~TStream() = default;
-
     // Bytes actually read (0 at the end) / bytes actually written.
     virtual int64_t Read(void* Buffer, int64_t Count) = 0;
     virtual int64_t Write(const void* Buffer, int64_t Count) = 0;

@@ -3,14 +3,24 @@
 #include "Exceptions.h"
 
 #include <algorithm>
-#include <cctype>
+
+namespace {
+
+// Only A-Z fold: the result must not depend on the process locale.
+int LowerAscii(char c)
+{
+    unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 'A' && u <= 'Z') ? u + ('a' - 'A') : u;
+}
+
+} // namespace
 
 int CompareText(const std::string& A, const std::string& B)
 {
     size_t n = std::min(A.size(), B.size());
     for (size_t i = 0; i < n; ++i) {
-        int a = std::tolower(static_cast<unsigned char>(A[i]));
-        int b = std::tolower(static_cast<unsigned char>(B[i]));
+        int a = LowerAscii(A[i]);
+        int b = LowerAscii(B[i]);
         if (a != b)
             return a - b;
     }
@@ -62,6 +72,20 @@ void TStringList::Delete(int Index)
 {
     CheckIndex(Index, Count());
     FLines.erase(FLines.begin() + Index);
+}
+
+void TStringList::Assign(const TStringList& Source)
+{
+    if (&Source == this)
+        return;
+    if (!FSorted) {
+        FLines = Source.FLines;
+        return;
+    }
+    // A sorted list keeps its order and its duplicates policy.
+    FLines.clear();
+    for (const auto& line : Source.FLines)
+        Add(line);
 }
 
 void TStringList::SetSorted(bool Value)

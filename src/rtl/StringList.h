@@ -20,7 +20,8 @@ public:
     void Insert(int Index, const std::string& S);
     void Delete(int Index);
     void Clear() { FLines.clear(); }
-    void Assign(const TStringList& Source) { FLines = Source.FLines; }
+    // Copies Source's lines (into a sorted list: each in its place).
+    void Assign(const TStringList& Source);
 
     bool Sorted() const { return FSorted; }
     void SetSorted(bool Value);

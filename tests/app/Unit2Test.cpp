@@ -1,3 +1,4 @@
+#include "AppFixture.h"
 #include "app/Quillpost.h"
 #include "app/Unit2.h"
 
@@ -15,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -37,17 +37,14 @@ void WriteBytes(const fs::path& Path, const std::string& Bytes)
 const std::string SampleFile = "Add/delete nodes!\r\n\tDbl click an address\r\n\tHave fun\r\n"
                                "Node\r\n\tsomeone@example.com\r\n\tRename these!\r\n\tThis is a Sub\r\n";
 
-class AddressBookWindow : public testing::Test {
+// The three windows as the program creates them; the address book's files are in the
+// current directory, which start-up makes the executable's.
+class AddressBookWindow : public AppTest {
 protected:
     void SetUp() override
     {
-        previous = fs::current_path();
-        dir = fs::temp_directory_path() / ("qp-form2-" + std::to_string(::getpid()) + "-" +
-                                          testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        fs::current_path(dir);
-
+        AppTest::SetUp();
+        Start();
         // Every message box is read and closed as soon as it shows.
         QObject::connect(&boxCloser, &QTimer::timeout, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -56,20 +53,12 @@ protected:
             }
         });
         boxCloser.start(1);
-
-        Form1 = new TForm1;
-        Form1->resize(266, 316);
-        Form2 = new TForm2;
     }
 
     void TearDown() override
     {
-        delete Form2;
-        delete Form1;
-        Form2 = nullptr;
-        Form1 = nullptr;
-        fs::current_path(previous);
-        fs::remove_all(dir);
+        boxCloser.stop();
+        AppTest::TearDown();
     }
 
     static bool Activate(QWidget* Window)
@@ -127,7 +116,6 @@ protected:
         QTest::mouseClick(Form2->TreeView1->viewport(), Button, {}, At(Text));
     }
 
-    fs::path previous, dir;
     QTimer boxCloser;
     QStringList boxes;
 };

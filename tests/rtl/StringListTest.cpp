@@ -59,6 +59,11 @@ TEST(StringList, SortedListInsertsCaseInsensitivelyAndRefusesPut)
     for (const char* s : {"delta", "Alpha", "charlie", "bravo", "ALPHA"})
         list.Add(s);
     EXPECT_EQ(list.Lines(), (std::vector<std::string>{"Alpha", "bravo", "charlie", "delta"}));
+
+    TStringList plain;
+    plain.SetText("zulu\r\nBravo\r\nyankee\r\n");
+    list.Assign(plain);
+    EXPECT_EQ(list.Lines(), (std::vector<std::string>{"Bravo", "yankee", "zulu"})) << "assigned lines are kept in order";
     try {
         list.Put(0, "x");
         FAIL() << "Put on a sorted list must fail";

@@ -1,0 +1,81 @@
+#include "app/Application.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QFont>
+#include <QLineEdit>
+#include <QMessageBox>
+
+std::string ErrorBoxText(const std::string& Message)
+{
+    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.')
+        return Message + ".";
+    return Message;
+}
+
+void ShowException(const std::exception& E)
+{
+    QMessageBox Box(QMessageBox::Critical, AppTitle, QStr(ErrorBoxText(E.what())), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    Box.exec();
+}
+
+namespace {
+
+// Watches the user's edits (typing, pasting, dropping): one that grows the text beyond the
+// limit, or beyond a longer text the program set, loses the excess of what was just inserted.
+class TTypingLimit : public QObject {
+public:
+    TTypingLimit(QLineEdit* Edit, int Limit) : QObject(Edit), FEdit(Edit), FLimit(Limit), FPrev(Edit->text())
+    {
+        // textEdited comes before textChanged, so FPrev still holds the text before the edit.
+        connect(Edit, &QLineEdit::textEdited, this, &TTypingLimit::Edited);
+        connect(Edit, &QLineEdit::textChanged, this, [this] { FPrev = FEdit->text(); });
+    }
+
+private:
+    void Edited(const QString& Text)
+    {
+        const qsizetype Allowed = std::max<qsizetype>(FLimit, FPrev.size());
+        const qsizetype Excess = Text.size() - Allowed;
+        if (Excess <= 0)
+            return;
+        const int Pos = FEdit->cursorPosition();
+        const qsizetype From = std::max<qsizetype>(0, Pos - Excess);
+        QString Cut = Text;
+        Cut.remove(From, Excess);
+        FEdit->setText(Cut);
+        FEdit->setCursorPosition(static_cast<int>(From));
+    }
+
+    QLineEdit* FEdit;
+    int FLimit;
+    QString FPrev;
+};
+
+} // namespace
+
+void SetTypingLimit(QLineEdit* Edit, int Limit)
+{
+    new TTypingLimit(Edit, Limit);
+}
+
+QFont FormFont()
+{
+    QFont Font;
+    Font.setFamily("DejaVu Sans Condensed");
+    Font.setStyleHint(QFont::SansSerif);
+    Font.setPixelSize(10);
+    return Font;
+}
+
+QString QStr(const std::string& S)
+{
+    return QString::fromStdString(S);
+}
+
+std::string Str(const QString& S)
+{
+    return S.toStdString();
+}

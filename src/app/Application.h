@@ -1,0 +1,41 @@
+// What the application object provides to every window: its title, the top-level error box,
+// the guard at each handler's edge, typing limits and the common font.
+#pragma once
+
+#include <exception>
+#include <string>
+
+class QFont;
+class QLineEdit;
+class QString;
+
+inline constexpr const char* AppTitle = "Quillpost";
+
+// The text of the error box: a full stop is appended when the last byte is above '.'.
+std::string ErrorBoxText(const std::string& Message);
+
+// Shows the failure in a modal box captioned with the application title.
+void ShowException(const std::exception& E);
+
+// Runs a handler; a failure that leaves it is shown in the error box and goes no further,
+// so no exception ever unwinds through the toolkit's frames.
+template <class F>
+void Guard(F&& Handler)
+{
+    try {
+        Handler();
+    } catch (const std::exception& E) {
+        ShowException(E);
+    }
+}
+
+// Limits what the user can type or paste into Edit to Limit characters; text set by the
+// program is never cut, and a longer text can still be shortened.
+void SetTypingLimit(QLineEdit* Edit, int Limit);
+
+// The font of every window: a sans-serif face sized so that the fixed layouts fit.
+QFont FormFont();
+
+// Byte strings are UTF-8, as the platform's file names and locale are.
+QString QStr(const std::string& S);
+std::string Str(const QString& S);
