@@ -23,7 +23,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextCursor>
@@ -66,35 +65,6 @@ QLabel* NewLabel(QWidget* Parent, const char* Caption, int Left, int Top)
 }
 
 } // namespace
-
-void SplitHost(const std::string& Written, std::string& Name, int& Port)
-{
-    Name = Written;
-    Port = 25;
-    const auto Colon = Written.rfind(':');
-    if (Colon == std::string::npos || Colon + 1 == Written.size() || Colon + 6 < Written.size())
-        return;
-    int Value = 0;
-    for (auto I = Colon + 1; I < Written.size(); ++I) {
-        if (Written[I] < '0' || Written[I] > '9')
-            return;
-        Value = Value * 10 + (Written[I] - '0');
-    }
-    if (Value < 1 || Value > 65535)
-        return;
-    Name = Written.substr(0, Colon);
-    Port = Value;
-}
-
-std::string ProfileDir(const std::string& ExePath)
-{
-    const QString ExeDir = QFileInfo(QStr(ExePath)).absolutePath();
-    if (QFileInfo(ExeDir).isWritable())
-        return Str(QDir(ExeDir).absolutePath()) + "/";
-    const QString UserDir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/quillpost";
-    QDir().mkpath(UserDir);
-    return Str(UserDir) + "/";
-}
 
 TForm1::TForm1(const std::string& ExePath, const std::string& Param1)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -260,8 +230,8 @@ void TForm1::LoadAccounts()
     const auto FillCombo = [this, &Ini] {
         combox->clear();
         combox->clearEditText();
-        combox->addItem(QStr(Ini.ReadString("Account1", "accountname", "UnNamed 1")));
-        combox->addItem(QStr(Ini.ReadString("Account2", "accountname", "UnNamed 2")));
+        combox->addItem(QStr(AccountDisplayName(Ini, 0)));
+        combox->addItem(QStr(AccountDisplayName(Ini, 1)));
     };
     if (combox->currentIndex() == -1) {
         FillCombo();
@@ -270,18 +240,7 @@ void TForm1::LoadAccounts()
     AccountIndex = combox->currentIndex();
     FillCombo();
     combox->setCurrentIndex(AccountIndex);
-
-    const std::string Section = AccountIndex == 0 ? "account1" : "account2";
-    const std::string Name = Ini.ReadString(Section, "name", "none");
-    const std::string UserId = Ini.ReadString(Section, "userid", "none");
-    const std::string MailServer = Ini.ReadString(Section, "mailserver", "none");
-    const std::string ReplyTo = Ini.ReadString(Section, "replyto", "none");
-
-    smtp.Host = MailServer;
-    smtp.UserID = UserId;
-    smtp.PostMessage.FromName = Name;
-    smtp.PostMessage.FromAddress = ReplyTo;
-    smtp.PostMessage.ReplyTo = smtp.PostMessage.FromAddress;
+    ApplyAccount(smtp, ReadAccount(Ini, AccountIndex));
 }
 
 bool TForm1::event(QEvent* E)

@@ -2,6 +2,7 @@
 // bar with its four actions and the status line. It owns the program's SMTP component.
 #pragma once
 
+#include "app/Accounts.h"
 #include "smtp/NMsmtp.h"
 
 #include <QWidget>
@@ -33,15 +34,6 @@ extern std::string AppDir;
 
 // The product's homepage, opened by "Homepage".
 inline constexpr const char* Homepage = "https://quillpost.example.org/";
-
-// The directory that holds "quillpost.ini" and the address-book files, with a trailing
-// separator: the executable's directory when it is writable, else the per-user directory
-// ($XDG_CONFIG_HOME/quillpost, created when missing).
-std::string ProfileDir(const std::string& ExePath);
-
-// A host written "name:port" (port 1 to 65535) names its port; anything else is a plain host
-// on port 25.
-void SplitHost(const std::string& Written, std::string& Name, int& Port);
 
 class TForm1 : public QWidget {
     Q_OBJECT

@@ -1,0 +1,206 @@
+// quillpost-send, run as a program against the scripted peer and a real SMTP server.
+#include "ScriptedPeer.h"
+#include "AiosmtpdServer.h"
+#include "TempDir.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+struct TRun {
+    int Exit = -1;
+    std::string Out;
+    std::string Err;
+};
+
+TRun RunSend(const QStringList& Args, const std::string& Input = {})
+{
+    QProcess process;
+    process.start(QUILLPOST_SEND, Args);
+    EXPECT_TRUE(process.waitForStarted(10000));
+    process.write(Input.data(), static_cast<qint64>(Input.size()));
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(30000)) << "quillpost-send did not end";
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+}
+
+QString Local(uint16_t Port)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(Port);
+}
+
+// An SMTP peer that accepts everything except the recipients named in Refused.
+void AcceptAll(TScriptedPeer& Peer, std::vector<std::string> Refused = {})
+{
+    Peer.Send("220 ready\r\n").Answer([Refused, inData = false](const std::string& Line) mutable -> std::string {
+        if (inData) {
+            inData = Line != ".\r\n";
+            return inData ? "" : "250 queued\r\n";
+        }
+        for (const auto& r : Refused)
+            if (Line == "RCPT TO:<" + r + ">\r\n")
+                return "550 no such user\r\n";
+        if (Line == "DATA\r\n") {
+            inData = true;
+            return "354 go ahead\r\n";
+        }
+        return Line == "QUIT\r\n" ? "221 bye\r\n" : "250 OK\r\n";
+    });
+}
+
+bool Has(const std::string& Text, const std::string& Part)
+{
+    return Text.find(Part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(SendCommand, UsageErrorsExitWithTwoAndAHint)
+{
+    const QStringList cases[] = {
+        {"--bogus"}, {"-x"}, {"--to"}, {"--account", "3"}, {"--port", "http"}, {"--port", "70000"},
+        {"--subtype", "rtf"}, {"--timeout", "-1"}, {"--quiet=yes"},
+    };
+    for (const auto& args : cases) {
+        TRun run = RunSend(args);
+        EXPECT_EQ(run.Exit, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(Has(run.Err, "quillpost-send: ") && Has(run.Err, "--help")) << run.Err;
+    }
+}
+
+TEST(SendCommand, HelpAndVersion)
+{
+    TRun help = RunSend({"--help"});
+    EXPECT_EQ(help.Exit, 0);
+    for (const char* option : {"--config", "--account", "--host", "--port", "--user-id", "--from", "--name", "--to",
+                               "--cc", "--bcc", "--subject", "--attach", "--body-file", "--timeout", "--uucode",
+                               "--subtype", "--charset", "--date", "--trace", "--quiet", "--version"})
+        EXPECT_TRUE(Has(help.Out, option)) << option;
+    TRun version = RunSend({"--version"});
+    EXPECT_EQ(version.Exit, 0);
+    EXPECT_EQ(version.Out, "quillpost-send " QUILLPOST_VERSION "\n");
+}
+
+TEST(SendCommand, AccountsComeFromTheProfileWithOverrides)
+{
+    TScriptedPeer peer;
+    AcceptAll(peer);
+    TempDir dir;
+    const std::string ini = dir.File("quillpost.ini");
+    TempDir::Write(ini, "[Account1]\r\nmailserver=127.0.0.1:" + std::to_string(peer.Port()) +
+                            "\r\nuserid=one\r\nname=Ann One\r\nreplyto=ann@one.example\r\naccountname=First\r\n"
+                            "[account2]\r\n MailServer = \"127.0.0.1:" + std::to_string(peer.Port()) +
+                            "\"\r\nUSERID=two\r\nname=Bob Two\r\nreplyto=bob@two.example\r\n");
+    const QString config = QString::fromStdString(ini);
+    struct Case {
+        QStringList args;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {{"--config", config}, {"HELO one\r\n", "MAIL FROM:<ann@one.example>\r\n", "From: Ann One<ann@one.example>\r\n",
+                                "Reply-To: ann@one.example\r\n"}},
+        {{"--config", config, "--account", "2"}, {"HELO two\r\n", "MAIL FROM:<bob@two.example>\r\n", "From: Bob Two<bob@two.example>\r\n"}},
+        {{"--config", config, "--account=2", "--user-id", "other", "--from", "me@x.example", "--name", "Me"},
+         {"HELO other\r\n", "MAIL FROM:<me@x.example>\r\n", "From: Me<me@x.example>\r\n", "Reply-To: me@x.example\r\n"}},
+        // No profile file: every value is "none", as in the window.
+        {{"--config", QString::fromStdString(dir.File("missing.ini")), "--host", Local(peer.Port())},
+         {"HELO none\r\n", "MAIL FROM:<none>\r\n", "From: none<none>\r\n"}},
+        {{"--config", QString::fromStdString(dir.File("missing.ini")), "--host", "127.0.0.1", "--port",
+          QString::number(peer.Port())}, {"HELO none\r\n"}},
+    };
+    int connections = 0;
+    for (const auto& c : cases) {
+        const size_t before = peer.Received().size();
+        TRun run = RunSend(QStringList(c.args) << "--" << "rcpt@example.org", "body\n");
+        EXPECT_EQ(run.Exit, 0) << run.Err;
+        ASSERT_TRUE(peer.WaitForFinished(++connections, 5000));
+        const std::string dialogue = peer.Received().substr(before);
+        for (const auto& line : c.expected)
+            EXPECT_TRUE(Has(dialogue, line)) << c.args.join(' ').toStdString() << " lacks " << line << "\n" << dialogue;
+        EXPECT_TRUE(Has(dialogue, "RCPT TO:<rcpt@example.org>\r\n"));
+    }
+}
+
+TEST(SendCommand, RefusedRecipientsAreNamedAndExitThree)
+{
+    TScriptedPeer peer;
+    AcceptAll(peer, {"bad@example.org"});
+    TRun run = RunSend({"--host", Local(peer.Port()), "--from", "me@example.org", "--to", "Bad Guy <bad@example.org>",
+                        "good@example.org"}, "hi\n");
+    EXPECT_EQ(run.Exit, 3) << run.Err;
+    EXPECT_TRUE(Has(run.Err, "Bad Guy <bad@example.org>")) << run.Err;
+    EXPECT_FALSE(Has(run.Err, "good@example.org")) << run.Err;
+}
+
+TEST(SendCommand, FailuresExitWithOneAndTheComponentsText)
+{
+    TScriptedPeer refusing;
+    refusing.Send("421 too busy\r\n").Answer([](const std::string& Line) -> std::string {
+        return Line == "QUIT\r\n" ? "221 bye\r\n" : "";
+    });
+    TScriptedPeer silent;   // accepts the connection and never greets
+    TScriptedPeer accepting;
+    AcceptAll(accepting);
+    struct Case {
+        QStringList args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--host", Local(refusing.Port())}, "quillpost-send: 421 too busy\n"},
+        {{"--host", Local(TScriptedPeer::ClosedPort())}, "quillpost-send: Connection Failed\n"},
+        {{"--host", "no-such-host.invalid"}, "quillpost-send: Null Remote Address\n"},
+        {{"--host", Local(silent.Port()), "--timeout", "500"}, "quillpost-send: Socket readln aborted\n"},
+        {{"--host", Local(accepting.Port()), "--attach", "/no/such/file"}, "quillpost-send: Cannot open file /no/such/file\n"},
+    };
+    for (const auto& c : cases) {
+        QElapsedTimer clock;
+        clock.start();
+        TRun run = RunSend(QStringList(c.args) << "--from" << "me@example.org" << "you@example.org", "");
+        EXPECT_EQ(run.Exit, 1) << c.args.join(' ').toStdString();
+        EXPECT_EQ(run.Err, c.message);
+        EXPECT_LT(clock.elapsed(), 15000) << "a failure must not wait for the default time limit";
+    }
+    ASSERT_TRUE(accepting.WaitForFinished(1, 5000));
+    EXPECT_FALSE(Has(accepting.Received(), "MAIL FROM")) << "a missing attachment sends no command of the send";
+}
+
+TEST(SendCommand, MessageWithAttachmentsIsStoredAsComposed)
+{
+    AiosmtpdServer server;
+    TempDir dir;
+    std::mt19937 random(7);
+    std::string small = "short text\n", binary(100000, '\0');
+    for (auto& c : binary)
+        c = static_cast<char>(random());
+    TempDir::Write(dir.File("note.txt"), small);
+    TempDir::Write(dir.File("data.bin"), binary);
+    TempDir::Write(dir.File("body.txt"), "Hello,\r\n.hidden dot\nbye");
+
+    TRun run = RunSend({"--host", Local(server.Port()), "--from", "me@example.org", "--name", "Me", "--subject", "Files",
+                        "--date", "Fri, 11 Dec 2026 12:00:00 +0000", "--cc", "cc@example.org", "--bcc", "bcc@example.org",
+                        "--attach", QString::fromStdString(dir.File("note.txt")), "--attach",
+                        QString::fromStdString(dir.File("data.bin")), "--body-file", QString::fromStdString(dir.File("body.txt")),
+                        "to@example.org"});
+    ASSERT_EQ(run.Exit, 0) << run.Err;
+    ASSERT_EQ(server.Count(), 1);
+    AiosmtpdServer::Stored stored = server.Message(1);
+    EXPECT_EQ(stored.MailFrom, "me@example.org");
+    EXPECT_EQ(stored.RcptTos, (std::vector<std::string>{"to@example.org", "cc@example.org", "bcc@example.org"}));
+    const std::string boundary = "====================54535aavfgq====";   // first of a fresh process
+    const std::string head =
+        "From: Me<me@example.org>\r\nTo: to@example.org\r\nCC: cc@example.org\r\nSubject: Files\r\n"
+        "X-Mailer: Pellicork's Quillpost\r\nReply-To: me@example.org\r\nDate: Fri, 11 Dec 2026 12:00:00 +0000\r\n"
+        "Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n\r\n"
+        "--" + boundary + "\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
+        "Hello,\r\n.hidden dot\r\nbye\r\n--" + boundary + "\r\n"
+        "Content-Type: application/octet-stream; name=\"note.txt\"\r\n";
+    EXPECT_EQ(stored.Message.substr(0, head.size()), head);
+    EXPECT_EQ(server.DecodedPart(1, 1, "mime"), small);
+    EXPECT_EQ(server.DecodedPart(1, 2, "mime"), binary);
+}
