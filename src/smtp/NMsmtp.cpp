@@ -188,6 +188,7 @@ void TNMSMTP::Connect()
         TPowersock::Connect();
         try {
             std::string greeting = ReadLn();
+            ReportStatus(1, greeting);   // a reply line, like those Transaction reports
             ReplyNumber = ReplyCodeOf(greeting);
             ReadReplyContinuation(greeting);
             if (greeting.empty())
@@ -231,8 +232,10 @@ void TNMSMTP::ReadReplyContinuation(std::string& Reply)
     auto continues = [](const std::string& line) {
         return !line.empty() && (line[0] == ' ' || (line.size() >= 4 && line[3] == '-'));
     };
-    while (continues(Reply))
+    while (continues(Reply)) {
         Reply = ReadLn();
+        ReportStatus(1, Reply);
+    }
 }
 
 void TNMSMTP::Disconnect()

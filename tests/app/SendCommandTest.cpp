@@ -127,6 +127,24 @@ TEST(SendCommand, AccountsComeFromTheProfileWithOverrides)
     }
 }
 
+TEST(SendCommand, TraceShowsStatusTextsAndEveryReplyLine)
+{
+    TScriptedPeer peer;
+    peer.Send("220-first greeting line\r\n220 last greeting line\r\n").Answer([](const std::string& Line) -> std::string {
+        if (Line.rfind("HELO", 0) == 0)
+            return "250-hello\r\n250 pleased to meet you\r\n";
+        return Line == "QUIT\r\n" ? "221 bye\r\n" : "550 refused\r\n";
+    });
+    TRun run = RunSend({"--trace", "--host", Local(peer.Port()), "--from", "me@example.org", "you@example.org"}, "");
+    EXPECT_EQ(run.Exit, 1);
+    size_t at = 0;
+    for (const char* line : {"Connecting\n", "220-first greeting line\n", "220 last greeting line\n", "250-hello\n",
+                             "250 pleased to meet you\n", "550 refused\n", "221 bye\n", "quillpost-send: 550 refused\n"}) {
+        at = run.Err.find(line, at);
+        ASSERT_NE(at, std::string::npos) << "missing or out of order: " << line << "\n" << run.Err;
+    }
+}
+
 TEST(SendCommand, RefusedRecipientsAreNamedAndExitThree)
 {
     TScriptedPeer peer;
