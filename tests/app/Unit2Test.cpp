@@ -85,7 +85,11 @@ protected:
             int level = 0;
             for (QTreeWidgetItem* p = (*it)->parent(); p; p = p->parent())
                 ++level;
-            out += (out.empty() ? "" : "|") + std::to_string(level) + ":" + (*it)->text(0).toStdString();
+            if (!out.empty())
+                out += "|";
+            out += std::to_string(level);
+            out += ":";
+            out += (*it)->text(0).toStdString();
             if ((*it)->isExpanded())
                 out += "+";
             if ((*it)->isSelected())
