@@ -201,6 +201,9 @@ bool SaveFile(const std::string& path, std::string_view text)
     char resolved[PATH_MAX];
     if (!::realpath(path.c_str(), resolved))
         return false;
+    // Replacing needs only the folder's permission; a file the user may not write stays as it is.
+    if (::access(resolved, W_OK) != 0)
+        return false;
     std::string temp = std::string(resolved) + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
