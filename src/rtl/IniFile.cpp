@@ -118,7 +118,8 @@ size_t SectionEnd(const std::vector<TProfileLine>& lines, int header)
 // Index of the first entry named Ident in the section, or -1.
 int FindEntry(const std::vector<TProfileLine>& lines, int header, std::string_view ident)
 {
-    for (size_t i = static_cast<size_t>(header) + 1; i < SectionEnd(lines, header); ++i)
+    const size_t end = SectionEnd(lines, header);
+    for (size_t i = static_cast<size_t>(header) + 1; i < end; ++i)
         if (lines[i].Kind == TLineKind::Entry && SameName(lines[i].Name, ident))
             return static_cast<int>(i);
     return -1;
@@ -128,7 +129,8 @@ int FindEntry(const std::vector<TProfileLine>& lines, int header, std::string_vi
 const TProfileLine& LastFilledLine(const std::vector<TProfileLine>& lines, std::string_view text, int header)
 {
     size_t last = static_cast<size_t>(header);
-    for (size_t i = last + 1; i < SectionEnd(lines, header); ++i)
+    const size_t end = SectionEnd(lines, header);
+    for (size_t i = last + 1; i < end; ++i)
         if (!Trim(text.substr(lines[i].Start, lines[i].End - lines[i].Start)).empty())
             last = i;
     return lines[last];
