@@ -2,7 +2,7 @@
 
 namespace {
 
-// The text before the first ":"; a line without one has the empty name.
+// The text before the first ":"; only called on lines that have one.
 std::string FieldName(const std::string& line)
 {
     return line.substr(0, line.find(':'));
@@ -25,20 +25,25 @@ int32_t TExStringList::FindUnsorted(const std::string& Name) const
     return -1;
 }
 
+// A sorted list orders whole lines, not names: "Date2: x" sorts before "Date: y", and a line
+// without a colon sits among the others. The first characters of each line, as many as
+// Name and ":" have, keep the order of the lines, so the search halves on those and finds
+// the first line whose name is Name, as the unsorted search does.
 int32_t TExStringList::FindSorted(const std::string& Name) const
 {
-    int32_t lo = 0, hi = Count() - 1;
-    while (lo <= hi) {
+    if (Name.find(':') != std::string::npos)
+        return -1; // no field name holds a colon
+    const std::string key = Name + ":";
+    auto compareHead = [&](int32_t i) { return CompareText(Get(i).substr(0, key.size()), key); };
+    int32_t lo = 0, hi = Count();
+    while (lo < hi) {
         int32_t mid = lo + (hi - lo) / 2;
-        int order = CompareText(FieldName(Get(mid)), Name);
-        if (order == 0)
-            return mid;
-        if (order < 0)
+        if (compareHead(mid) < 0)
             lo = mid + 1;
         else
-            hi = mid - 1;
+            hi = mid;
     }
-    return -1;
+    return lo < Count() && compareHead(lo) == 0 ? lo : -1;
 }
 
 void TExStringList::SetField(const std::string& Name, const std::string& Value)

@@ -118,7 +118,8 @@ size_t SectionEnd(const std::vector<TProfileLine>& lines, int header)
 // Index of the first entry named Ident in the section, or -1.
 int FindEntry(const std::vector<TProfileLine>& lines, int header, std::string_view ident)
 {
-    for (size_t i = static_cast<size_t>(header) + 1; i < SectionEnd(lines, header); ++i)
+    const size_t end = SectionEnd(lines, header);
+    for (size_t i = static_cast<size_t>(header) + 1; i < end; ++i)
         if (lines[i].Kind == TLineKind::Entry && SameName(lines[i].Name, ident))
             return static_cast<int>(i);
     return -1;
@@ -128,7 +129,8 @@ int FindEntry(const std::vector<TProfileLine>& lines, int header, std::string_vi
 const TProfileLine& LastFilledLine(const std::vector<TProfileLine>& lines, std::string_view text, int header)
 {
     size_t last = static_cast<size_t>(header);
-    for (size_t i = last + 1; i < SectionEnd(lines, header); ++i)
+    const size_t end = SectionEnd(lines, header);
+    for (size_t i = last + 1; i < end; ++i)
         if (!Trim(text.substr(lines[i].Start, lines[i].End - lines[i].Start)).empty())
             last = i;
     return lines[last];
@@ -200,6 +202,9 @@ bool SaveFile(const std::string& path, std::string_view text)
     // Through a symbolic link the file it names is replaced, not the link.
     char resolved[PATH_MAX];
     if (!::realpath(path.c_str(), resolved))
+        return false;
+    // Replacing needs only the folder's permission; a file the user may not write stays as it is.
+    if (::access(resolved, W_OK) != 0)
         return false;
     std::string temp = std::string(resolved) + ".XXXXXX";
     int fd = ::mkstemp(temp.data());

@@ -179,9 +179,11 @@ void TMemoryStream::LoadFromFile(const std::string& FileName)
 TFileStream::TFileStream(const std::string& FileName)
     : FBlock(new char[BlockSize])
 {
-    FHandle = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO cannot hold the open until a writer comes; only a
+    // plain file has the bytes and the size this stream reads.
+    FHandle = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
-    if (FHandle >= 0 && (::fstat(FHandle, &info) != 0 || S_ISDIR(info.st_mode))) {
+    if (FHandle >= 0 && (::fstat(FHandle, &info) != 0 || !S_ISREG(info.st_mode))) {
         ::close(FHandle);
         FHandle = -1;
     }

@@ -58,7 +58,7 @@ private:
     int64_t FCapacity = 0;
 };
 
-// Opens an existing file for reading only; a failure raises EFOpenError
+// Opens an existing plain file for reading only; a failure raises EFOpenError
 // "Cannot open file %s". Small reads are served from an internal block.
 class TFileStream : public TStream {
 public:

@@ -81,3 +81,26 @@ TEST(HeaderList, SortedListIsSearchedByHalving)
               (std::vector<std::string>{"Cc: c", "date: e", "From: f", "reply-to: r", "Subject: s", "X-Mailer: m"}))
         << "a sorted list stays sorted";
 }
+
+TEST(HeaderList, SortedSearchFindsWhatTheUnsortedSearchFinds)
+{
+    // Whole lines are sorted: "Date2: e" comes before "Date: d" and a line without a colon
+    // sits between lines that have one.
+    const std::vector<std::string> lines = {"To: t", "Date: d", "Subject: s", "Date2: e", "Subject", "X-Mailer: m"};
+    const TExStringList sorted = ListOf(lines, true);
+    ASSERT_EQ(sorted.Lines(),
+              (std::vector<std::string>{"Date2: e", "Date: d", "Subject", "Subject: s", "To: t", "X-Mailer: m"}));
+    const TExStringList unsorted = ListOf(sorted.Lines());
+    for (const char* name : {"Date", "date2", "Subject", "TO", "X-Mailer", "Subj", "Date2: e", "", "Zed"}) {
+        const int expected = unsorted.FieldIndex(name);
+        EXPECT_EQ(sorted.FieldIndex(name), expected) << "name: '" << name << "'";
+    }
+    EXPECT_EQ(unsorted.FieldIndex("Date"), 1);
+    EXPECT_EQ(unsorted.FieldIndex("Subject"), 3) << "the line without a colon has no name";
+
+    TExStringList edited = ListOf(lines, true);
+    edited.SetField("date", "z");
+    EXPECT_EQ(edited.Lines(),
+              (std::vector<std::string>{"Date2: e", "date: z", "Subject", "Subject: s", "To: t", "X-Mailer: m"}))
+        << "the field is replaced, not added a second time";
+}

@@ -5,7 +5,10 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace std::string_literals;
 
@@ -201,4 +204,37 @@ TEST(IniFile, WritingThroughALinkUpdatesTheFileItNames)
     TIniFile(dir.File("link.ini")).WriteString("a", "k", "2");
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.ini")));
     EXPECT_EQ(TempDir::Read(dir.File("real.ini")), "[a]\r\nk=2\r\n");
+}
+
+TEST(IniFile, AReadOnlyFileIsNotReplaced)
+{
+    TempDir dir;
+    const std::string path = dir.File("quillpost.ini");
+    const std::string before = "[account1]\r\nname=Ann\r\n";
+    TempDir::Write(path, before);
+    using std::filesystem::perms;
+    std::filesystem::permissions(path, perms::owner_read | perms::group_read | perms::others_read);
+    TIniFile ini(path);
+    const std::string expected = "Unable to write to " + path;
+
+    std::string message;
+    if (::geteuid() != 0) {
+        message = WriteError(ini);
+    } else {
+        // Root may write any file, so the write runs in a child as an ordinary user,
+        // in a folder that user may change.
+        std::filesystem::permissions(dir.Path, perms::all);
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            ::_exit(!dropped ? 2 : WriteError(ini) == expected ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "the child could not become an ordinary user";
+        message = WEXITSTATUS(status) == 0 ? expected : "(written or another error)";
+    }
+    EXPECT_EQ(message, expected);
+    EXPECT_EQ(TempDir::Read(path), before);
 }

@@ -3,7 +3,11 @@
 #include "rtl/Exceptions.h"
 #include "rtl/Streams.h"
 
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -142,4 +146,19 @@ TEST(FileStream, UnreadableFileCannotBeOpened)
     TempDir::Write(path, "x");
     std::filesystem::permissions(path, std::filesystem::perms::none);
     EXPECT_EQ(MessageOf<EFOpenError>([&] { TFileStream f(path); }), "Cannot open file " + path);
+}
+
+TEST(FileStream, AFifoIsRefusedWithoutWaitingForAWriter)
+{
+    TempDir dir;
+    const std::string path = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    auto opening = std::async(std::launch::async, [&] { return MessageOf<EFOpenError>([&] { TFileStream f(path); }); });
+    const bool done = opening.wait_for(std::chrono::milliseconds(200)) == std::future_status::ready;
+    // An open that waits for a writer is released by one, so that the test ends either way.
+    for (int i = 0; i < 100 && opening.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready; ++i)
+        if (int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK); writer >= 0)
+            ::close(writer);
+    EXPECT_TRUE(done) << "opening waited for a writer";
+    EXPECT_EQ(opening.get(), "Cannot open file " + path);
 }
