@@ -15,6 +15,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleFactory>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 
 namespace {
@@ -29,6 +31,17 @@ std::string NodeText(const QString& Text)
         if (c == '\r' || c == '\n' || c == '\0')
             c = ' ';
     return text;
+}
+
+// A new last line of Memo. An empty last line (the text ends with a line break, as after
+// pressing Enter) is filled rather than left as an empty entry before the new one.
+void AppendLine(QPlainTextEdit* Memo, const QString& Line)
+{
+    QTextCursor end(Memo->document());
+    end.movePosition(QTextCursor::End);
+    if (end.block().text().isEmpty() && end.block().previous().isValid())
+        end.deletePreviousChar();
+    Memo->appendPlainText(Line);
 }
 
 QString ShownText(const TAddressNode* Node)
@@ -306,7 +319,7 @@ void TForm2::TreeView1DblClick()
     TAddressNode* node = SelectedNode();
     if (!node || node->HasChildren())
         return;
-    Form1->memo2->appendPlainText(ShownText(node));
+    AppendLine(Form1->memo2, ShownText(node));
     hide();
     Form1->activateWindow();
     Form1->Edit2->setFocus();

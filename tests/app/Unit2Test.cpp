@@ -268,6 +268,26 @@ TEST_F(AddressBookWindow, DoubleClickPicksALeafOnly)
     EXPECT_EQ(ReadBytes("mailtos.qpf"), "Group\r\n\tann@example.com\r\n"); // hiding saves nothing
 }
 
+// The picked address becomes the last recipient line, with no empty entry before it.
+TEST_F(AddressBookWindow, APickFillsAnEmptyLastRecipientLine)
+{
+    WriteBytes("mailtos.qpf", "ann@example.com\r\n");
+    Form1->show();
+    struct Case { QString before, after; };
+    const Case cases[] = {
+        {"", "ann@example.com"},
+        {"bob@example.com\n", "bob@example.com\nann@example.com"},
+        {"bob@example.com\n\n", "bob@example.com\n\nann@example.com"}, // the user's own empty line stays
+    };
+    for (const auto& c : cases) {
+        Form1->memo2->setPlainText(c.before);
+        ASSERT_TRUE(Activate(Form2));
+        DoubleClick("ann@example.com");
+        EXPECT_EQ(Form1->memo2->toPlainText(), c.after) << c.before.toStdString();
+        EXPECT_FALSE(Form2->isVisible());
+    }
+}
+
 TEST_F(AddressBookWindow, EditingALabelSortsItAmongItsSiblings)
 {
     WriteBytes("mailtos.qpf", "A\r\nM\r\nZ\r\n");
