@@ -19,18 +19,21 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 const char* const DragFormat = "application/x-quillpost-address-node";
 
-// A node's text holds no line breaks and no byte 00: they would split it in the file.
+// A node's text holds no line breaks and no byte 00, which would split it in the file, and
+// does not begin with blanks or tabs, which would be read back as indentation.
 std::string NodeText(const QString& Text)
 {
     std::string text = Str(Text);
     for (char& c : text)
         if (c == '\r' || c == '\n' || c == '\0')
             c = ' ';
-    return text;
+    return text.substr(std::min(text.find_first_not_of("\t "), text.size()));
 }
 
 // A new last line of Memo. An empty last line (the text ends with a line break, as after

@@ -212,6 +212,22 @@ TEST_F(AddressBookWindow, AddNodeAndAddSubPlaceLastAndSave)
     EXPECT_EQ(Shown(), "0:A+*|1:a1|1:0 first by name, added last|0:B|1:b1|0:new|0:root|0:pasted  lines");
 }
 
+// Saved as they were typed, leading blanks would come back as indentation: here a level
+// jump that stops the next load.
+TEST_F(AddressBookWindow, LeadingBlanksOfANewTextAreNotSaved)
+{
+    WriteBytes("mailtos.qpf", "B\r\n");
+    ASSERT_TRUE(Activate(Form2));
+    Form2->Edit1->insert(" \t ann@example.com");
+    QTest::mouseClick(Form2->Button1, Qt::LeftButton);
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nann@example.com\r\n");
+
+    ASSERT_TRUE(Activate(Form1));
+    ASSERT_TRUE(Activate(Form2));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
+    EXPECT_EQ(Shown(), "0:ann@example.com|0:B");
+}
+
 TEST_F(AddressBookWindow, TypingInEdit1StopsAtEightyCharacters)
 {
     QLineEdit* edit = Form2->Edit1;
