@@ -264,6 +264,20 @@ TEST_F(AddressBookWindow, DeleteBacksUpTheTreeThenRemovesTheGroup)
     EXPECT_EQ(Shown(), "0:A|0:Z");
 }
 
+TEST_F(AddressBookWindow, ABackupThatCannotBeWrittenStopsTheDelete)
+{
+    const std::string before = "A\r\nG\r\n\tg1\r\n";
+    WriteBytes("mailtos.qpf", before);
+    fs::create_directory("bkup.qpf");
+    ASSERT_TRUE(Activate(Form2));
+    Click("G");
+    QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !boxes.isEmpty(); }, 500));
+    EXPECT_EQ(boxes, QStringList{"Quillpost: Cannot create file bkup.qpf."});
+    EXPECT_EQ(Shown(), "0:A|0:G*|1:g1");
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), before);
+}
+
 TEST_F(AddressBookWindow, DoubleClickPicksALeafOnly)
 {
     WriteBytes("mailtos.qpf", "Group\r\n\tann@example.com\r\n");
@@ -378,6 +392,25 @@ TEST_F(AddressBookWindow, ADropOnTheDraggedNodesOwnSubtreeMovesNothingButSaves)
     // On a leaf: it becomes the leaf's last child and the leaf is expanded.
     Form2->TreeView1DragDrop(Form2->TreeView1, At("B"));
     EXPECT_EQ(Shown(), "0:B+|1:A+*|2:a1");
+}
+
+// The node pressed last may be gone by the drop: deleted, or replaced by a reload.
+TEST_F(AddressBookWindow, ADropAfterTheDraggedNodeIsGoneMovesNothing)
+{
+    WriteBytes("mailtos.qpf", "A\r\nB\r\nC\r\n");
+    ASSERT_TRUE(Activate(Form2));
+    Click("A");
+    QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    Form2->TreeView1DragDrop(Form2->TreeView1, At("B"));
+    EXPECT_EQ(Shown(), "0:B|0:C");
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nC\r\n");
+
+    Click("B");
+    ASSERT_TRUE(Activate(Form1));
+    ASSERT_TRUE(Activate(Form2)); // a reload: new nodes
+    Form2->TreeView1DragDrop(Form2->TreeView1, At("C"));
+    EXPECT_EQ(Shown(), "0:B|0:C");
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nC\r\n");
 }
 
 TEST_F(AddressBookWindow, AFileThatFailsPartWayStaysRecoverableAndTheUserIsToldWhere)
