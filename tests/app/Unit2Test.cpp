@@ -127,6 +127,31 @@ protected:
 
 } // namespace
 
+TEST_F(AddressBookWindow, ControlsSitWhereTheWindowPlacesThemWithTheirCaptions)
+{
+    EXPECT_EQ(Form2->size(), QSize(240, 253));
+    struct Case { QWidget* control; QRect geometry; QString caption; };
+    const Case cases[] = {
+        {Form2->TreeView1, {4, 4, 229, 201}, {}},
+        {Form2->Button1, {4, 212, 65, 17}, "Add Node"},
+        {Form2->Button2, {84, 212, 69, 17}, "Add Sub"},
+        {Form2->Button3, {168, 212, 65, 17}, "Delete"},
+        {Form2->Edit1, {4, 232, 229, 21}, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.control->geometry(), c.geometry) << c.control->metaObject()->className();
+        if (auto* button = qobject_cast<QPushButton*>(c.control)) {
+            EXPECT_EQ(button->text(), c.caption);
+            EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
+            const QFontMetrics metrics(button->font());
+            EXPECT_LE(metrics.horizontalAdvance(button->text()) + 4, button->width()) << c.caption.toStdString();
+            EXPECT_LE(metrics.height(), button->height()) << c.caption.toStdString();
+        }
+    }
+    EXPECT_EQ(Form2->TreeView1->indentation(), 19);
+    EXPECT_EQ(Form2->TreeView1->viewport()->cursor().shape(), Qt::PointingHandCursor);
+}
+
 TEST_F(AddressBookWindow, FirstActivationWithoutAFileKeepsTheSampleTreeAndClosingWritesIt)
 {
     EXPECT_EQ(Form2->windowTitle(), "Address Book");
