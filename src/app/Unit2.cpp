@@ -15,20 +15,36 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleFactory>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
 const char* const DragFormat = "application/x-quillpost-address-node";
 
-// A node's text holds no line breaks and no byte 00: they would split it in the file.
+// A node's text holds no line breaks and no byte 00, which would split it in the file, and
+// does not begin with blanks or tabs, which would be read back as indentation.
 std::string NodeText(const QString& Text)
 {
     std::string text = Str(Text);
     for (char& c : text)
         if (c == '\r' || c == '\n' || c == '\0')
             c = ' ';
-    return text;
+    return text.substr(std::min(text.find_first_not_of("\t "), text.size()));
+}
+
+// A new last line of Memo. An empty last line (the text ends with a line break, as after
+// pressing Enter) is filled rather than left as an empty entry before the new one.
+void AppendLine(QPlainTextEdit* Memo, const QString& Line)
+{
+    QTextCursor end(Memo->document());
+    end.movePosition(QTextCursor::End);
+    if (end.block().text().isEmpty() && end.block().previous().isValid())
+        end.deletePreviousChar();
+    Memo->appendPlainText(Line);
 }
 
 QString ShownText(const TAddressNode* Node)
@@ -306,7 +322,7 @@ void TForm2::TreeView1DblClick()
     TAddressNode* node = SelectedNode();
     if (!node || node->HasChildren())
         return;
-    Form1->memo2->appendPlainText(ShownText(node));
+    AppendLine(Form1->memo2, ShownText(node));
     hide();
     Form1->activateWindow();
     Form1->Edit2->setFocus();

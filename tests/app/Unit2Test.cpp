@@ -127,6 +127,31 @@ protected:
 
 } // namespace
 
+TEST_F(AddressBookWindow, ControlsSitWhereTheWindowPlacesThemWithTheirCaptions)
+{
+    EXPECT_EQ(Form2->size(), QSize(240, 253));
+    struct Case { QWidget* control; QRect geometry; QString caption; };
+    const Case cases[] = {
+        {Form2->TreeView1, {4, 4, 229, 201}, {}},
+        {Form2->Button1, {4, 212, 65, 17}, "Add Node"},
+        {Form2->Button2, {84, 212, 69, 17}, "Add Sub"},
+        {Form2->Button3, {168, 212, 65, 17}, "Delete"},
+        {Form2->Edit1, {4, 232, 229, 21}, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.control->geometry(), c.geometry) << c.control->metaObject()->className();
+        if (auto* button = qobject_cast<QPushButton*>(c.control)) {
+            EXPECT_EQ(button->text(), c.caption);
+            EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
+            const QFontMetrics metrics(button->font());
+            EXPECT_LE(metrics.horizontalAdvance(button->text()) + 4, button->width()) << c.caption.toStdString();
+            EXPECT_LE(metrics.height(), button->height()) << c.caption.toStdString();
+        }
+    }
+    EXPECT_EQ(Form2->TreeView1->indentation(), 19);
+    EXPECT_EQ(Form2->TreeView1->viewport()->cursor().shape(), Qt::PointingHandCursor);
+}
+
 TEST_F(AddressBookWindow, FirstActivationWithoutAFileKeepsTheSampleTreeAndClosingWritesIt)
 {
     EXPECT_EQ(Form2->windowTitle(), "Address Book");
@@ -212,6 +237,22 @@ TEST_F(AddressBookWindow, AddNodeAndAddSubPlaceLastAndSave)
     EXPECT_EQ(Shown(), "0:A+*|1:a1|1:0 first by name, added last|0:B|1:b1|0:new|0:root|0:pasted  lines");
 }
 
+// Saved as they were typed, leading blanks would come back as indentation: here a level
+// jump that stops the next load.
+TEST_F(AddressBookWindow, LeadingBlanksOfANewTextAreNotSaved)
+{
+    WriteBytes("mailtos.qpf", "B\r\n");
+    ASSERT_TRUE(Activate(Form2));
+    Form2->Edit1->insert(" \t ann@example.com");
+    QTest::mouseClick(Form2->Button1, Qt::LeftButton);
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nann@example.com\r\n");
+
+    ASSERT_TRUE(Activate(Form1));
+    ASSERT_TRUE(Activate(Form2));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("; ").toStdString();
+    EXPECT_EQ(Shown(), "0:ann@example.com|0:B");
+}
+
 TEST_F(AddressBookWindow, TypingInEdit1StopsAtEightyCharacters)
 {
     QLineEdit* edit = Form2->Edit1;
@@ -248,6 +289,20 @@ TEST_F(AddressBookWindow, DeleteBacksUpTheTreeThenRemovesTheGroup)
     EXPECT_EQ(Shown(), "0:A|0:Z");
 }
 
+TEST_F(AddressBookWindow, ABackupThatCannotBeWrittenStopsTheDelete)
+{
+    const std::string before = "A\r\nG\r\n\tg1\r\n";
+    WriteBytes("mailtos.qpf", before);
+    fs::create_directory("bkup.qpf");
+    ASSERT_TRUE(Activate(Form2));
+    Click("G");
+    QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !boxes.isEmpty(); }, 500));
+    EXPECT_EQ(boxes, QStringList{"Quillpost: Cannot create file bkup.qpf."});
+    EXPECT_EQ(Shown(), "0:A|0:G*|1:g1");
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), before);
+}
+
 TEST_F(AddressBookWindow, DoubleClickPicksALeafOnly)
 {
     WriteBytes("mailtos.qpf", "Group\r\n\tann@example.com\r\n");
@@ -266,6 +321,26 @@ TEST_F(AddressBookWindow, DoubleClickPicksALeafOnly)
     EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::focusWidget() == Form1->Edit2; }, 500));
     EXPECT_FALSE(fs::exists("bkup.qpf"));
     EXPECT_EQ(ReadBytes("mailtos.qpf"), "Group\r\n\tann@example.com\r\n"); // hiding saves nothing
+}
+
+// The picked address becomes the last recipient line, with no empty entry before it.
+TEST_F(AddressBookWindow, APickFillsAnEmptyLastRecipientLine)
+{
+    WriteBytes("mailtos.qpf", "ann@example.com\r\n");
+    Form1->show();
+    struct Case { QString before, after; };
+    const Case cases[] = {
+        {"", "ann@example.com"},
+        {"bob@example.com\n", "bob@example.com\nann@example.com"},
+        {"bob@example.com\n\n", "bob@example.com\n\nann@example.com"}, // the user's own empty line stays
+    };
+    for (const auto& c : cases) {
+        Form1->memo2->setPlainText(c.before);
+        ASSERT_TRUE(Activate(Form2));
+        DoubleClick("ann@example.com");
+        EXPECT_EQ(Form1->memo2->toPlainText(), c.after) << c.before.toStdString();
+        EXPECT_FALSE(Form2->isVisible());
+    }
 }
 
 TEST_F(AddressBookWindow, EditingALabelSortsItAmongItsSiblings)
@@ -342,6 +417,25 @@ TEST_F(AddressBookWindow, ADropOnTheDraggedNodesOwnSubtreeMovesNothingButSaves)
     // On a leaf: it becomes the leaf's last child and the leaf is expanded.
     Form2->TreeView1DragDrop(Form2->TreeView1, At("B"));
     EXPECT_EQ(Shown(), "0:B+|1:A+*|2:a1");
+}
+
+// The node pressed last may be gone by the drop: deleted, or replaced by a reload.
+TEST_F(AddressBookWindow, ADropAfterTheDraggedNodeIsGoneMovesNothing)
+{
+    WriteBytes("mailtos.qpf", "A\r\nB\r\nC\r\n");
+    ASSERT_TRUE(Activate(Form2));
+    Click("A");
+    QTest::mouseClick(Form2->Button3, Qt::LeftButton);
+    Form2->TreeView1DragDrop(Form2->TreeView1, At("B"));
+    EXPECT_EQ(Shown(), "0:B|0:C");
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nC\r\n");
+
+    Click("B");
+    ASSERT_TRUE(Activate(Form1));
+    ASSERT_TRUE(Activate(Form2)); // a reload: new nodes
+    Form2->TreeView1DragDrop(Form2->TreeView1, At("C"));
+    EXPECT_EQ(Shown(), "0:B|0:C");
+    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nC\r\n");
 }
 
 TEST_F(AddressBookWindow, AFileThatFailsPartWayStaysRecoverableAndTheUserIsToldWhere)
