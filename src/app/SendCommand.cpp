@@ -1,6 +1,7 @@
 #include "SendCommand.h"
 
 #include "Accounts.h"
+#include "app/Application.h"
 #include "smtp/NMsmtp.h"
 
 #include <charconv>
@@ -282,7 +283,8 @@ TSendExit RunSendCommand(const TSendOptions& Options, const std::string& ExePath
         Configure(smtp, Options, ExePath);
         Send(smtp, Options, body);
     } catch (const Exception& failure) {
-        Err << "quillpost-send: " << TProgress::TrimLineEnd(failure.Message) << '\n';
+        // The window's error box text; a reply line loses its line end.
+        Err << "quillpost-send: " << TProgress::TrimLineEnd(ErrorBoxText(failure.Message)) << '\n';
         return seFailed;
     }
     for (const auto& recipient : refused)

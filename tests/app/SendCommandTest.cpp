@@ -162,30 +162,43 @@ TEST(SendCommand, FailuresExitWithOneAndTheComponentsText)
     refusing.Send("421 too busy\r\n").Answer([](const std::string& Line) -> std::string {
         return Line == "QUIT\r\n" ? "221 bye\r\n" : "";
     });
+    TScriptedPeer heloRefused;
+    heloRefused.Send("220 ready\r\n").Answer([](const std::string& Line) -> std::string {
+        return Line == "QUIT\r\n" ? "221 bye\r\n" : "550 who are you\r\n";
+    });
     TScriptedPeer silent;   // accepts the connection and never greets
     TScriptedPeer accepting;
     AcceptAll(accepting);
+    TScriptedPeer noRecipient;
+    AcceptAll(noRecipient);
     struct Case {
         QStringList args;
-        std::string message;
+        std::string message;   // as the window's error box shows it, reply lines without their line end
     };
+    const QStringList to = {"you@example.org"};
     const Case cases[] = {
-        {{"--host", Local(refusing.Port())}, "quillpost-send: 421 too busy\n"},
-        {{"--host", Local(TScriptedPeer::ClosedPort())}, "quillpost-send: Connection Failed\n"},
-        {{"--host", "no-such-host.invalid"}, "quillpost-send: Null Remote Address\n"},
-        {{"--host", Local(silent.Port()), "--timeout", "500"}, "quillpost-send: Socket readln aborted\n"},
-        {{"--host", Local(accepting.Port()), "--attach", "/no/such/file"}, "quillpost-send: Cannot open file /no/such/file\n"},
+        {QStringList{"--host", Local(refusing.Port())} + to, "quillpost-send: 421 too busy\n"},
+        {QStringList{"--host", Local(TScriptedPeer::ClosedPort())} + to, "quillpost-send: Connection Failed.\n"},
+        {QStringList{"--host", "no-such-host.invalid"} + to, "quillpost-send: Null Remote Address.\n"},
+        {QStringList{"--host", Local(silent.Port()), "--timeout", "500"} + to, "quillpost-send: Socket readln aborted.\n"},
+        {QStringList{"--host", Local(accepting.Port()), "--attach", "/no/such/file"} + to,
+         "quillpost-send: Cannot open file /no/such/file.\n"},
+        // No prompts: where the window would ask, the component's own text.
+        {QStringList{"--host", Local(heloRefused.Port())} + to, "quillpost-send: Authentication failed.\n"},
+        {{"--host", Local(noRecipient.Port())}, "quillpost-send: Incomplete Header.\n"},
     };
     for (const auto& c : cases) {
         QElapsedTimer clock;
         clock.start();
-        TRun run = RunSend(QStringList(c.args) << "--from" << "me@example.org" << "you@example.org", "");
+        TRun run = RunSend(QStringList(c.args) << "--from" << "me@example.org", "");
         EXPECT_EQ(run.Exit, 1) << c.args.join(' ').toStdString();
         EXPECT_EQ(run.Err, c.message);
         EXPECT_LT(clock.elapsed(), 15000) << "a failure must not wait for the default time limit";
     }
     ASSERT_TRUE(accepting.WaitForFinished(1, 5000));
     EXPECT_FALSE(Has(accepting.Received(), "MAIL FROM")) << "a missing attachment sends no command of the send";
+    ASSERT_TRUE(noRecipient.WaitForFinished(1, 5000));
+    EXPECT_FALSE(Has(noRecipient.Received(), "RSET")) << "an incomplete message sends no command of the send";
 }
 
 TEST(SendCommand, MessageWithAttachmentsIsStoredAsComposed)
