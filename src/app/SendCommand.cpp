@@ -148,7 +148,12 @@ std::string ReadBody(const TSendOptions& Options, std::istream& In)
     std::ifstream file(*Options.BodyFile, std::ios::binary);
     if (!file)
         throw Exception(FormatMessage("Cannot open file %s", *Options.BodyFile));
-    return ReadAll(file);
+    try {
+        return ReadAll(file);
+    } catch (const std::ios_base::failure&) {
+        // The file stream throws when a read fails, as for a folder.
+        throw Exception(FormatMessage("Cannot read file %s", *Options.BodyFile));
+    }
 }
 
 void AssignList(TStringList& List, const std::vector<std::string>& Entries)
@@ -282,9 +287,9 @@ TSendExit RunSendCommand(const TSendOptions& Options, const std::string& ExePath
         BindEvents(smtp, progress, refused);
         Configure(smtp, Options, ExePath);
         Send(smtp, Options, body);
-    } catch (const Exception& failure) {
+    } catch (const std::exception& failure) {
         // The window's error box text; a reply line loses its line end.
-        Err << "quillpost-send: " << TProgress::TrimLineEnd(ErrorBoxText(failure.Message)) << '\n';
+        Err << "quillpost-send: " << TProgress::TrimLineEnd(ErrorBoxText(failure.what())) << '\n';
         return seFailed;
     }
     for (const auto& recipient : refused)

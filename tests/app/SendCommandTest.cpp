@@ -171,6 +171,7 @@ TEST(SendCommand, FailuresExitWithOneAndTheComponentsText)
     AcceptAll(accepting);
     TScriptedPeer noRecipient;
     AcceptAll(noRecipient);
+    TempDir folder;   // a folder is no body file
     struct Case {
         QStringList args;
         std::string message;   // as the window's error box shows it, reply lines without their line end
@@ -186,6 +187,8 @@ TEST(SendCommand, FailuresExitWithOneAndTheComponentsText)
         // No prompts: where the window would ask, the component's own text.
         {QStringList{"--host", Local(heloRefused.Port())} + to, "quillpost-send: Authentication failed.\n"},
         {{"--host", Local(noRecipient.Port())}, "quillpost-send: Incomplete Header.\n"},
+        {QStringList{"--host", Local(accepting.Port()), "--body-file", folder.Path.c_str()} + to,
+         "quillpost-send: Cannot read file " + folder.Path.string() + ".\n"},
     };
     for (const auto& c : cases) {
         QElapsedTimer clock;
