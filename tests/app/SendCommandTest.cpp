@@ -156,6 +156,35 @@ TEST(SendCommand, RefusedRecipientsAreNamedAndExitThree)
     EXPECT_FALSE(Has(run.Err, "good@example.org")) << run.Err;
 }
 
+// The message is accepted before QUIT: a refused QUIT is reported, but the exit status
+// says what became of the message, so that a script does not send it twice.
+TEST(SendCommand, RefusedQuitAfterTheMessageWasAccepted)
+{
+    for (bool refuseRecipient : {false, true}) {
+        TScriptedPeer peer;
+        peer.Send("220 ready\r\n").Answer([inData = false](const std::string& Line) mutable -> std::string {
+            if (inData) {
+                inData = Line != ".\r\n";
+                return inData ? "" : "250 queued\r\n";
+            }
+            if (Line == "RCPT TO:<bad@example.org>\r\n")
+                return "550 no such user\r\n";
+            if (Line == "DATA\r\n") {
+                inData = true;
+                return "354 go ahead\r\n";
+            }
+            return Line == "QUIT\r\n" ? "554 closing badly\r\n" : "250 OK\r\n";
+        });
+        QStringList args = {"--host", Local(peer.Port()), "--from", "me@example.org", "you@example.org"};
+        if (refuseRecipient)
+            args << "bad@example.org";
+        TRun run = RunSend(args, "hi\n");
+        EXPECT_EQ(run.Exit, refuseRecipient ? 3 : 0) << run.Err;
+        EXPECT_TRUE(Has(run.Err, "quillpost-send: 554 closing badly\n")) << run.Err;
+        EXPECT_EQ(Has(run.Err, "bad@example.org"), refuseRecipient) << run.Err;
+    }
+}
+
 TEST(SendCommand, FailuresExitWithOneAndTheComponentsText)
 {
     TScriptedPeer refusing;
