@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <random>
+#include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +33,40 @@ TRun RunSend(const QStringList& Args, const std::string& Input = {})
     EXPECT_TRUE(process.waitForFinished(30000)) << "quillpost-send did not end";
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+}
+
+// Runs quillpost-send with a terminal as its standard input, output and error; returns
+// what the terminal showed and the exit status.
+TRun RunOnTerminal(const std::vector<std::string>& Args)
+{
+    std::vector<char*> argv = {const_cast<char*>(QUILLPOST_SEND)};
+    for (const auto& arg : Args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    int master = -1;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    TRun run;
+    if (child < 0)
+        return run;
+    char buffer[4096];
+    for (int rounds = 0; rounds < 1000; ++rounds) {   // at most ten seconds
+        pollfd fd = {master, POLLIN, 0};
+        if (::poll(&fd, 1, 10) == 0)
+            continue;
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break;   // the program has ended and closed the terminal
+        run.Err.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(master);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 QString Local(uint16_t Port)
@@ -142,6 +181,39 @@ TEST(SendCommand, TraceShowsStatusTextsAndEveryReplyLine)
                              "250 pleased to meet you\n", "550 refused\n", "221 bye\n", "quillpost-send: 550 refused\n"}) {
         at = run.Err.find(line, at);
         ASSERT_NE(at, std::string::npos) << "missing or out of order: " << line << "\n" << run.Err;
+    }
+}
+
+// On a terminal the window's texts go on one line that is rewritten; --quiet shows none.
+TEST(SendCommand, ProgressOnATerminal)
+{
+    TempDir dir;
+    const std::string file = dir.File("data.bin");
+    TempDir::Write(file, std::string(300000, 'x'));
+    for (bool quiet : {false, true}) {
+        TScriptedPeer peer;
+        AcceptAll(peer);
+        std::vector<std::string> args = {"--host", Local(peer.Port()).toStdString(), "--from", "me@example.org",
+                                         "--attach", file, "you@example.org"};
+        if (quiet)
+            args.push_back("--quiet");
+        TRun run = RunOnTerminal(args);
+        EXPECT_EQ(run.Exit, 0) << run.Err;
+        if (quiet) {
+            EXPECT_EQ(run.Err, "");
+            continue;
+        }
+        size_t at = 0;
+        for (const char* text : {"\r\033[KConnecting...", "\r\033[KEncoding File", "\r\033[KFile Encoded",
+                                 "\r\033[KSending Message....\r", "kb of "}) {
+            at = run.Err.find(text, at);
+            ASSERT_NE(at, std::string::npos) << "missing or out of order: " << testing::PrintToString(std::string(text))
+                                             << "\n" << testing::PrintToString(run.Err);
+        }
+        // The last count is the whole stream, then the success text ends the line.
+        EXPECT_TRUE(std::regex_search(run.Err, std::regex("\r\x1b\\[KSending Message\\.{4}(\\d+)kb of \\1kb"
+                                                          "\r\x1b\\[KIdle  -  Message Sent!\r\n$")))
+            << testing::PrintToString(run.Err);
     }
 }
 
