@@ -7,13 +7,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
-std::string ErrorBoxText(const std::string& Message)
-{
-    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.')
-        return Message + ".";
-    return Message;
-}
-
 void ShowException(const std::exception& E)
 {
     QMessageBox Box(QMessageBox::Critical, AppTitle, QStr(ErrorBoxText(E.what())), QMessageBox::Ok,

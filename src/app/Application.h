@@ -12,7 +12,13 @@ class QString;
 inline constexpr const char* AppTitle = "Quillpost";
 
 // The text of the error box: a full stop is appended when the last byte is above '.'.
-std::string ErrorBoxText(const std::string& Message);
+// Inline, so that quillpost-send reports a failure the same way without the windows.
+inline std::string ErrorBoxText(const std::string& Message)
+{
+    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.')
+        return Message + ".";
+    return Message;
+}
 
 // Shows the failure in a modal box captioned with the application title.
 void ShowException(const std::exception& E);

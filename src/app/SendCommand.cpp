@@ -1,6 +1,7 @@
 #include "SendCommand.h"
 
 #include "Accounts.h"
+#include "app/Application.h"
 #include "smtp/NMsmtp.h"
 
 #include <charconv>
@@ -147,7 +148,12 @@ std::string ReadBody(const TSendOptions& Options, std::istream& In)
     std::ifstream file(*Options.BodyFile, std::ios::binary);
     if (!file)
         throw Exception(FormatMessage("Cannot open file %s", *Options.BodyFile));
-    return ReadAll(file);
+    try {
+        return ReadAll(file);
+    } catch (const std::ios_base::failure&) {
+        // The file stream throws when a read fails, as for a folder.
+        throw Exception(FormatMessage("Cannot read file %s", *Options.BodyFile));
+    }
 }
 
 void AssignList(TStringList& List, const std::vector<std::string>& Entries)
@@ -198,7 +204,7 @@ private:
     bool FShown = false;
 };
 
-void BindEvents(TNMSMTP& Smtp, TProgress& Progress, std::vector<std::string>& Refused)
+void BindEvents(TNMSMTP& Smtp, TProgress& Progress, std::vector<std::string>& Refused, bool& Accepted)
 {
     Smtp.OnConnect = [&](TObject*) { Progress.Show("Connecting..."); };
     Smtp.OnSendStart = [&](TObject*) { Progress.Show("Sending Message...."); };
@@ -206,7 +212,10 @@ void BindEvents(TNMSMTP& Smtp, TProgress& Progress, std::vector<std::string>& Re
     Smtp.OnEncodeEnd = [&](const std::string&) { Progress.Show("File Encoded"); };
     Smtp.OnAttachmentNotFound = [&](const std::string&) { Progress.Show("File not found!"); };
     Smtp.OnFailure = [&](TObject*) { Progress.Show("SMTP Send Failure :-("); };
-    Smtp.OnSuccess = [&](TObject*) { Progress.Show("Idle  -  Message Sent!"); };
+    Smtp.OnSuccess = [&](TObject*) {
+        Accepted = true;
+        Progress.Show("Idle  -  Message Sent!");
+    };
     Smtp.OnPacketSent = [&](TObject*) {
         Progress.Show("Sending Message...." + std::to_string(Smtp.BytesSent / 1000) + "kb of " +
                       std::to_string(Smtp.BytesTotal / 1000) + "kb");
@@ -274,16 +283,21 @@ void Send(TNMSMTP& Smtp, const TSendOptions& Options, const std::string& Body)
 TSendExit RunSendCommand(const TSendOptions& Options, const std::string& ExePath, std::istream& In, std::ostream& Err)
 {
     std::vector<std::string> refused;
+    bool accepted = false;
     try {
         const std::string body = ReadBody(Options, In);
         TNMSMTP smtp;
         TProgress progress(Options, Err);
-        BindEvents(smtp, progress, refused);
+        BindEvents(smtp, progress, refused, accepted);
         Configure(smtp, Options, ExePath);
         Send(smtp, Options, body);
-    } catch (const Exception& failure) {
-        Err << "quillpost-send: " << TProgress::TrimLineEnd(failure.Message) << '\n';
-        return seFailed;
+    } catch (const std::exception& failure) {
+        // The window's error box text; a reply line loses its line end.
+        Err << "quillpost-send: " << TProgress::TrimLineEnd(ErrorBoxText(failure.what())) << '\n';
+        // Once the server has taken the message, a failing QUIT does not make it unsent:
+        // a script that sent again would deliver it twice.
+        if (!accepted)
+            return seFailed;
     }
     for (const auto& recipient : refused)
         Err << "quillpost-send: recipient refused: " << recipient << '\n';

@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <random>
+#include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +33,40 @@ TRun RunSend(const QStringList& Args, const std::string& Input = {})
     EXPECT_TRUE(process.waitForFinished(30000)) << "quillpost-send did not end";
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+}
+
+// Runs quillpost-send with a terminal as its standard input, output and error; returns
+// what the terminal showed and the exit status.
+TRun RunOnTerminal(const std::vector<std::string>& Args)
+{
+    std::vector<char*> argv = {const_cast<char*>(QUILLPOST_SEND)};
+    for (const auto& arg : Args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    int master = -1;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    TRun run;
+    if (child < 0)
+        return run;
+    char buffer[4096];
+    for (int rounds = 0; rounds < 1000; ++rounds) {   // at most ten seconds
+        pollfd fd = {master, POLLIN, 0};
+        if (::poll(&fd, 1, 10) == 0)
+            continue;
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break;   // the program has ended and closed the terminal
+        run.Err.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(master);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 QString Local(uint16_t Port)
@@ -145,6 +184,39 @@ TEST(SendCommand, TraceShowsStatusTextsAndEveryReplyLine)
     }
 }
 
+// On a terminal the window's texts go on one line that is rewritten; --quiet shows none.
+TEST(SendCommand, ProgressOnATerminal)
+{
+    TempDir dir;
+    const std::string file = dir.File("data.bin");
+    TempDir::Write(file, std::string(300000, 'x'));
+    for (bool quiet : {false, true}) {
+        TScriptedPeer peer;
+        AcceptAll(peer);
+        std::vector<std::string> args = {"--host", Local(peer.Port()).toStdString(), "--from", "me@example.org",
+                                         "--attach", file, "you@example.org"};
+        if (quiet)
+            args.push_back("--quiet");
+        TRun run = RunOnTerminal(args);
+        EXPECT_EQ(run.Exit, 0) << run.Err;
+        if (quiet) {
+            EXPECT_EQ(run.Err, "");
+            continue;
+        }
+        size_t at = 0;
+        for (const char* text : {"\r\033[KConnecting...", "\r\033[KEncoding File", "\r\033[KFile Encoded",
+                                 "\r\033[KSending Message....\r", "kb of "}) {
+            at = run.Err.find(text, at);
+            ASSERT_NE(at, std::string::npos) << "missing or out of order: " << testing::PrintToString(std::string(text))
+                                             << "\n" << testing::PrintToString(run.Err);
+        }
+        // The last count is the whole stream, then the success text ends the line.
+        EXPECT_TRUE(std::regex_search(run.Err, std::regex("\r\x1b\\[KSending Message\\.{4}(\\d+)kb of \\1kb"
+                                                          "\r\x1b\\[KIdle  -  Message Sent!\r\n$")))
+            << testing::PrintToString(run.Err);
+    }
+}
+
 TEST(SendCommand, RefusedRecipientsAreNamedAndExitThree)
 {
     TScriptedPeer peer;
@@ -156,36 +228,81 @@ TEST(SendCommand, RefusedRecipientsAreNamedAndExitThree)
     EXPECT_FALSE(Has(run.Err, "good@example.org")) << run.Err;
 }
 
+// The message is accepted before QUIT: a refused QUIT is reported, but the exit status
+// says what became of the message, so that a script does not send it twice.
+TEST(SendCommand, RefusedQuitAfterTheMessageWasAccepted)
+{
+    for (bool refuseRecipient : {false, true}) {
+        TScriptedPeer peer;
+        peer.Send("220 ready\r\n").Answer([inData = false](const std::string& Line) mutable -> std::string {
+            if (inData) {
+                inData = Line != ".\r\n";
+                return inData ? "" : "250 queued\r\n";
+            }
+            if (Line == "RCPT TO:<bad@example.org>\r\n")
+                return "550 no such user\r\n";
+            if (Line == "DATA\r\n") {
+                inData = true;
+                return "354 go ahead\r\n";
+            }
+            return Line == "QUIT\r\n" ? "554 closing badly\r\n" : "250 OK\r\n";
+        });
+        QStringList args = {"--host", Local(peer.Port()), "--from", "me@example.org", "you@example.org"};
+        if (refuseRecipient)
+            args << "bad@example.org";
+        TRun run = RunSend(args, "hi\n");
+        EXPECT_EQ(run.Exit, refuseRecipient ? 3 : 0) << run.Err;
+        EXPECT_TRUE(Has(run.Err, "quillpost-send: 554 closing badly\n")) << run.Err;
+        EXPECT_EQ(Has(run.Err, "bad@example.org"), refuseRecipient) << run.Err;
+    }
+}
+
 TEST(SendCommand, FailuresExitWithOneAndTheComponentsText)
 {
     TScriptedPeer refusing;
     refusing.Send("421 too busy\r\n").Answer([](const std::string& Line) -> std::string {
         return Line == "QUIT\r\n" ? "221 bye\r\n" : "";
     });
+    TScriptedPeer heloRefused;
+    heloRefused.Send("220 ready\r\n").Answer([](const std::string& Line) -> std::string {
+        return Line == "QUIT\r\n" ? "221 bye\r\n" : "550 who are you\r\n";
+    });
     TScriptedPeer silent;   // accepts the connection and never greets
     TScriptedPeer accepting;
     AcceptAll(accepting);
+    TScriptedPeer noRecipient;
+    AcceptAll(noRecipient);
+    TempDir folder;   // a folder is no body file
     struct Case {
         QStringList args;
-        std::string message;
+        std::string message;   // as the window's error box shows it, reply lines without their line end
     };
+    const QStringList to = {"you@example.org"};
     const Case cases[] = {
-        {{"--host", Local(refusing.Port())}, "quillpost-send: 421 too busy\n"},
-        {{"--host", Local(TScriptedPeer::ClosedPort())}, "quillpost-send: Connection Failed\n"},
-        {{"--host", "no-such-host.invalid"}, "quillpost-send: Null Remote Address\n"},
-        {{"--host", Local(silent.Port()), "--timeout", "500"}, "quillpost-send: Socket readln aborted\n"},
-        {{"--host", Local(accepting.Port()), "--attach", "/no/such/file"}, "quillpost-send: Cannot open file /no/such/file\n"},
+        {QStringList{"--host", Local(refusing.Port())} + to, "quillpost-send: 421 too busy\n"},
+        {QStringList{"--host", Local(TScriptedPeer::ClosedPort())} + to, "quillpost-send: Connection Failed.\n"},
+        {QStringList{"--host", "no-such-host.invalid"} + to, "quillpost-send: Null Remote Address.\n"},
+        {QStringList{"--host", Local(silent.Port()), "--timeout", "500"} + to, "quillpost-send: Socket readln aborted.\n"},
+        {QStringList{"--host", Local(accepting.Port()), "--attach", "/no/such/file"} + to,
+         "quillpost-send: Cannot open file /no/such/file.\n"},
+        // No prompts: where the window would ask, the component's own text.
+        {QStringList{"--host", Local(heloRefused.Port())} + to, "quillpost-send: Authentication failed.\n"},
+        {{"--host", Local(noRecipient.Port())}, "quillpost-send: Incomplete Header.\n"},
+        {QStringList{"--host", Local(accepting.Port()), "--body-file", folder.Path.c_str()} + to,
+         "quillpost-send: Cannot read file " + folder.Path.string() + ".\n"},
     };
     for (const auto& c : cases) {
         QElapsedTimer clock;
         clock.start();
-        TRun run = RunSend(QStringList(c.args) << "--from" << "me@example.org" << "you@example.org", "");
+        TRun run = RunSend(QStringList(c.args) << "--from" << "me@example.org", "");
         EXPECT_EQ(run.Exit, 1) << c.args.join(' ').toStdString();
         EXPECT_EQ(run.Err, c.message);
         EXPECT_LT(clock.elapsed(), 15000) << "a failure must not wait for the default time limit";
     }
     ASSERT_TRUE(accepting.WaitForFinished(1, 5000));
     EXPECT_FALSE(Has(accepting.Received(), "MAIL FROM")) << "a missing attachment sends no command of the send";
+    ASSERT_TRUE(noRecipient.WaitForFinished(1, 5000));
+    EXPECT_FALSE(Has(noRecipient.Received(), "RSET")) << "an incomplete message sends no command of the send";
 }
 
 TEST(SendCommand, MessageWithAttachmentsIsStoredAsComposed)
