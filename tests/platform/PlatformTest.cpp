@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/ioctl.h>
@@ -129,6 +130,33 @@ TEST(MessageWindowTest, TimerOneTicksAsWmTimerUntilKilled)
     W.Messages.clear();
     PumpBriefly(40);
     EXPECT_TRUE(W.Messages.empty());
+}
+
+// A time limit must never end a wait early: no first tick comes before its interval.
+TEST(MessageWindowTest, TimerNeverTicksBeforeItsInterval)
+{
+    constexpr int Timers = 12;
+    TRecordingWindow W[Timers];
+    QElapsedTimer Clock;
+    int64_t FirstTick[Timers];
+    Clock.start();
+    for (int I = 0; I < Timers; ++I) {
+        FirstTick[I] = -1;
+        ASSERT_TRUE(W[I].Window.SetTimer(1, unsigned(45 + 3 * I)));   // intervals 45 to 78 ms
+    }
+    while (Clock.elapsed() < 2000) {
+        for (int I = 0; I < Timers; ++I)
+            if (FirstTick[I] < 0 && !W[I].Messages.empty())
+                FirstTick[I] = Clock.nsecsElapsed();
+        if (std::count(FirstTick, FirstTick + Timers, -1) == 0)
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 1);
+    }
+    for (int I = 0; I < Timers; ++I) {
+        SCOPED_TRACE(45 + 3 * I);
+        ASSERT_GE(FirstTick[I], 0);
+        EXPECT_GE(FirstTick[I], (45 + 3 * I) * int64_t(1000000));
+    }
 }
 
 TEST(EventPumpTest, WaitMessageReturnsOnceAPostedMessageRan)
