@@ -4,9 +4,11 @@
 
 #include "ScriptedPeer.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTimer>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -183,6 +185,35 @@ TEST(EventPumpTest, WaitMessageReturnsAfterAMessagePostedByAnEventHandler)
     ASSERT_EQ(W.Messages.size(), 1u);
     EXPECT_EQ(W.Messages[0].Msg, 1126u);
     EXPECT_LT(Clock.elapsed(), 1000);
+}
+
+// A handler that runs a loop of its own during a wait (a modal dialog) must not find that
+// loop woken over and over by the wait, once the wait has what it was waiting for.
+TEST(EventPumpTest, NestedLoopDuringAWaitDoesNotSpin)
+{
+    TRecordingWindow W;
+    int NestedRounds = 0;
+    QMetaObject::invokeMethod(
+        &W.Window,
+        [&] {
+            PostMessage(&W.Window, 1125, 0, 0);   // delivered inside the nested loop
+            QEventLoop Nested;
+            const auto Count = QObject::connect(QAbstractEventDispatcher::instance(),
+                                                &QAbstractEventDispatcher::aboutToBlock, [&] {
+                                                    if (++NestedRounds == 1000)
+                                                        Nested.quit();   // spinning: end it all the same
+                                                });
+            QTimer::singleShot(100, &Nested, &QEventLoop::quit);
+            Nested.exec();
+            QObject::disconnect(Count);
+        },
+        Qt::QueuedConnection);
+    W.Window.SetTimer(1, 2000);   // safety net
+    for (int Round = 0; Round < 3 && W.Messages.empty(); ++Round)
+        WaitMessage({});
+    W.Window.KillTimer(1);
+    ASSERT_EQ(W.Messages.size(), 1u);
+    EXPECT_LT(NestedRounds, 50);
 }
 
 TEST(EventPumpTest, WaitMessageDoesNotBlockWhenDoneAlreadyHolds)
