@@ -50,7 +50,8 @@ bool TMessageWindow::SetTimer(unsigned Id, unsigned Interval)
     if (Id != 1 || Interval == 0 || Interval > 0x7FFFFFFFu)
         return false;
     KillTimer(Id);
-    FTimerId = static_cast<unsigned>(startTimer(static_cast<int>(Interval)));
+    // Precise: a coarse timer may tick up to 5% early, which would cut a time limit short.
+    FTimerId = static_cast<unsigned>(startTimer(static_cast<int>(Interval), Qt::PreciseTimer));
     return FTimerId != 0;
 }
 

@@ -52,8 +52,8 @@ public:
         socklen_t Size = sizeof Listening;
         sockaddr_in Peer{};
         socklen_t PeerSize = sizeof Peer;
-        if ((getsockopt(Socket, SOL_SOCKET, SO_ACCEPTCONN, &Listening, &Size) == 0 && Listening)
-            || getpeername(Socket, reinterpret_cast<sockaddr*>(&Peer), &PeerSize) == 0)
+        WasConnected = getpeername(Socket, reinterpret_cast<sockaddr*>(&Peer), &PeerSize) == 0;
+        if ((getsockopt(Socket, SOL_SOCKET, SO_ACCEPTCONN, &Listening, &Size) == 0 && Listening) || WasConnected)
             StartReading();
     }
 
@@ -79,12 +79,17 @@ public:
     void ConnectFinished(int Error)
     {
         ConnectPending = false;
-        if (Error == 0)
+        if (Error == 0) {
+            WasConnected = true;
             StartReading();
+        }
         Post(FD_CONNECT, static_cast<uint16_t>(Error));
     }
 
     void WakeWhenWritable() { Writer.setEnabled(true); }
+
+    // Whether the socket ever had a connection (a reset one had, a fresh one not).
+    bool EverConnected() const { return WasConnected; }
 
     // The error the notifier took from the socket, handed out once.
     int TakePendingError() { return std::exchange(PendingError, 0); }
@@ -145,6 +150,7 @@ private:
     bool Reading = false;
     bool Closed = false;
     bool ConnectPending = false;
+    bool WasConnected = false;
     int PendingError = 0;
 };
 
@@ -353,7 +359,16 @@ int send(TSocket Socket, const char* Buffer, int Length)
     if (const int Error = PendingErrorOf(Socket))
         return Fail(ErrnoToWinSock(Error));
     const ssize_t Count = ::send(Socket, Buffer, static_cast<size_t>(Length), MSG_NOSIGNAL | MSG_DONTWAIT);
-    return Count < 0 ? FailErrno() : static_cast<int>(Count);
+    if (Count >= 0)
+        return static_cast<int>(Count);
+    const int Error = errno;
+    // POSIX answers EPIPE on a socket that never connected too; WinSock calls that not connected.
+    if (Error == EPIPE) {
+        const TSocketNotice* Notice = NoticeOf(Socket);
+        if (Notice && !Notice->EverConnected())
+            return Fail(WSAENOTCONN);
+    }
+    return Fail(ErrnoToWinSock(Error));
 }
 
 int recv(TSocket Socket, char* Buffer, int Length, int Flags)

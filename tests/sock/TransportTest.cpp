@@ -129,6 +129,16 @@ TEST_F(TransportTest, ReadLnOnAReplacedSocketIsAClearError)
     EXPECT_EQ(FailureOf<ESockError>([&] { Other.ReadLn(); }), "10054:Connection reset by peer");
 }
 
+TEST_F(TransportTest, SendingOnAReplacedSocketIsNotConnected)
+{
+    Open([](TScriptedPeer&) {});
+    Sock.Disconnect();
+    EXPECT_EQ(FailureOf<ESockError>([&] { Sock.Writeln("NOOP"); }), "10057:Socket is not connected");
+    TMemoryStream Stream;
+    Stream.SetSize(10);
+    EXPECT_EQ(FailureOf<ESockError>([&] { Sock.SendStream(Stream); }), "10057:Socket is not connected");
+}
+
 TEST_F(TransportTest, TransactionReadsTheReplyCode)
 {
     const struct {
