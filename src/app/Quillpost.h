@@ -18,6 +18,7 @@ class QPushButton;
 class QStatusBar;
 class QToolButton;
 class QUrl;
+class TActiveForm;
 class TForm1;
 class TForm2;
 class TForm3;
@@ -98,4 +99,6 @@ private:
     void smtpEncodeEnd(const std::string& Filename);
     void smtpAttachmentNotFound(const std::string& Filename);
     void smtpAuthenticationFailed(bool& Handled);
+
+    TActiveForm* FActiveForm;
 };

@@ -7,6 +7,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TActiveForm;
 
 // The directory the profile file is saved in, with a trailing separator; set at each activation.
 extern std::string SettingsDir;
@@ -39,5 +40,6 @@ private:
     void UpdateClick();
     void SaveAccount();
 
+    TActiveForm* FActiveForm;
     bool FShown = false;
 };
