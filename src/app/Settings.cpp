@@ -94,7 +94,7 @@ void TForm3::FormActivate()
     edit2->setText(QStr(Form1->smtp.UserID));
     edit3->setText(QStr(Form1->smtp.Host));
     edit4->setText(QStr(Form1->smtp.PostMessage.FromAddress));
-    Edit5->setText(Form1->combox->currentText());
+    Edit5->setText(Form1->combox->itemText(Form1->combox->currentIndex()));
 }
 
 void TForm3::UpdateClick()

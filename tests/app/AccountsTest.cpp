@@ -209,6 +209,15 @@ TEST_F(AccountsTest, ReturningFromAnotherProgramKeepsTheTyping)
     EXPECT_EQ(F3->edit1->text(), "typed");
 }
 
+TEST_F(AccountsTest, AccountNameIsTheSelectedEntry)
+{
+    Start();
+    // Text typed into the combo's edit part names no account.
+    F1->combox->setEditText("typed");
+    ActivateSettings();
+    EXPECT_EQ(F3->Edit5->text(), "UnNamed 1");
+}
+
 TEST_F(AccountsTest, SettingsFieldsLimitTyping)
 {
     Start();
