@@ -19,6 +19,8 @@ void ShowException(const std::exception& E)
 {
     QMessageBox Box(QMessageBox::Critical, AppTitle, QStr(ErrorBoxText(E.what())), QMessageBox::Ok,
                     QApplication::activeWindow());
+    // A server's reply is shown as it came, never read as markup.
+    Box.setTextFormat(Qt::PlainText);
     Box.exec();
 }
 
