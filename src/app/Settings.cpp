@@ -61,6 +61,7 @@ TForm3::TForm3() : QWidget(nullptr, Qt::Tool)
     setTabOrder(edit3, edit4);
     setTabOrder(edit4, Update);
     setTabOrder(Update, Edit5);
+    edit1->setFocus();
 }
 
 void TForm3::showEvent(QShowEvent* E)

@@ -232,3 +232,15 @@ TEST_F(AccountsTest, SettingsFieldsLimitTyping)
     QTest::keyClicks(F3->Edit5, QString(120, 'k'));
     EXPECT_EQ(F3->Edit5->text().size(), 120) << "the account name has no limit";
 }
+
+TEST_F(AccountsTest, TabOrderStartsAtTheSenderName)
+{
+    Start();
+    ActivateSettings();
+    const QWidget* Order[] = {F3->edit1, F3->edit2, F3->edit3, F3->edit4, F3->Update, F3->Edit5, F3->edit1};
+    EXPECT_EQ(QApplication::focusWidget(), Order[0]) << "the first field has the focus when the window opens";
+    for (size_t I = 1; I < std::size(Order); ++I) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), Order[I]) << I;
+    }
+}
