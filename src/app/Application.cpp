@@ -64,7 +64,7 @@ void SetTypingLimit(QLineEdit* Edit, int Limit)
     new TTypingLimit(Edit, Limit);
 }
 
-TActiveForm::TActiveForm(QWidget* Form) : QObject(Form), FForm(Form)
+TActiveForm::TActiveForm(QWidget* Form) : FForm(Form)
 {
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* Now) { FocusChanged(Now); });
 }

@@ -48,6 +48,7 @@ std::string Str(const QString& S);
 // back to the front, or a dialog or pop-up of the program closing, is no new activation.
 class TActiveForm : public QObject {
 public:
+    // A member of the form, so it is there before the form's first event.
     explicit TActiveForm(QWidget* Form);
     // Give it every event of the form; true for the activation that runs FormActivate.
     bool Activates(const QEvent* E);

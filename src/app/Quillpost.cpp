@@ -73,7 +73,6 @@ TForm1::TForm1(const std::string& ExePath, const std::string& Param1)
     setWindowTitle(AppTitle);
     setFont(FormFont());
     setFixedSize(266, 316);
-    FActiveForm = new TActiveForm(this);
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
                                     QGuiApplication::primaryScreen()->availableGeometry()));
     CreateControls();
@@ -246,7 +245,7 @@ void TForm1::LoadAccounts()
 
 bool TForm1::event(QEvent* E)
 {
-    if (FActiveForm->Activates(E))
+    if (FActiveForm.Activates(E))
         Guard([this] { FormActivate(); });
     return QWidget::event(E);
 }

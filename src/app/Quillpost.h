@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Accounts.h"
+#include "app/Application.h"
 #include "smtp/NMsmtp.h"
 
 #include <QWidget>
@@ -18,7 +19,6 @@ class QPushButton;
 class QStatusBar;
 class QToolButton;
 class QUrl;
-class TActiveForm;
 class TForm1;
 class TForm2;
 class TForm3;
@@ -100,5 +100,5 @@ private:
     void smtpAttachmentNotFound(const std::string& Filename);
     void smtpAuthenticationFailed(bool& Handled);
 
-    TActiveForm* FActiveForm;
+    TActiveForm FActiveForm{this};
 };

@@ -38,7 +38,6 @@ TForm3::TForm3() : QWidget(nullptr, Qt::Tool)
     setWindowTitle("Quill Post Settings");
     setFont(FormFont());
     setFixedSize(265, 149);
-    FActiveForm = new TActiveForm(this);
 
     Label2 = NewLabel(this, "Acct Name:", 0, 8);
     Label3 = NewLabel(this, "User Name", 0, 32);
@@ -76,7 +75,7 @@ void TForm3::showEvent(QShowEvent* E)
 
 bool TForm3::event(QEvent* E)
 {
-    if (FActiveForm->Activates(E))
+    if (FActiveForm.Activates(E))
         Guard([this] { FormActivate(); });
     return QWidget::event(E);
 }

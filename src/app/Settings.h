@@ -1,13 +1,14 @@
 // The account settings window: edits the selected account and saves it to the profile file.
 #pragma once
 
+#include "app/Application.h"
+
 #include <QWidget>
 #include <string>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TActiveForm;
 
 // The directory the profile file is saved in, with a trailing separator; set at each activation.
 extern std::string SettingsDir;
@@ -40,6 +41,6 @@ private:
     void UpdateClick();
     void SaveAccount();
 
-    TActiveForm* FActiveForm;
+    TActiveForm FActiveForm{this};
     bool FShown = false;
 };
