@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QDialog>
 #include <QFont>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -11,6 +12,8 @@ void ShowException(const std::exception& E)
 {
     QMessageBox Box(QMessageBox::Critical, AppTitle, QStr(ErrorBoxText(E.what())), QMessageBox::Ok,
                     QApplication::activeWindow());
+    // A server's reply is shown as it came, never read as markup.
+    Box.setTextFormat(Qt::PlainText);
     Box.exec();
 }
 
@@ -52,6 +55,34 @@ private:
 void SetTypingLimit(QLineEdit* Edit, int Limit)
 {
     new TTypingLimit(Edit, Limit);
+}
+
+TActiveForm::TActiveForm(QWidget* Form) : FForm(Form)
+{
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* Now) { FocusChanged(Now); });
+}
+
+bool TActiveForm::Activates(const QEvent* E)
+{
+    // A hide the window system does (a minimised window, another desktop) is no hide of the program's.
+    if (E->type() == QEvent::Hide && !E->spontaneous())
+        FActive = false;
+    if (E->type() != QEvent::WindowActivate || FActive)
+        return false;
+    FActive = true;
+    return true;
+}
+
+// Leaving for another program moves the focus to no widget at all, which changes nothing here.
+void TActiveForm::FocusChanged(QWidget* Now)
+{
+    if (!Now)
+        return;
+    const QWidget* Window = Now->window();
+    const bool Transient =
+        qobject_cast<const QDialog*>(Window) || Window->windowType() == Qt::Popup || Window->windowType() == Qt::ToolTip;
+    if (Window != FForm && !Transient)
+        FActive = false;
 }
 
 QFont FormFont()

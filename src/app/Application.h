@@ -2,12 +2,15 @@
 // the guard at each handler's edge, typing limits and the common font.
 #pragma once
 
+#include <QObject>
 #include <exception>
 #include <string>
 
+class QEvent;
 class QFont;
 class QLineEdit;
 class QString;
+class QWidget;
 
 inline constexpr const char* AppTitle = "Quillpost";
 
@@ -45,3 +48,20 @@ QFont FormFont();
 // Byte strings are UTF-8, as the platform's file names and locale are.
 QString QStr(const std::string& S);
 std::string Str(const QString& S);
+
+// Tells when a window becomes the program's active window: when it is activated after being
+// shown, or after the user was in another of the program's windows. The whole program coming
+// back to the front, or a dialog or pop-up of the program closing, is no new activation.
+class TActiveForm : public QObject {
+public:
+    // A member of the form, so it is there before the form's first event.
+    explicit TActiveForm(QWidget* Form);
+    // Give it every event of the form; true for the activation that runs FormActivate.
+    bool Activates(const QEvent* E);
+
+private:
+    void FocusChanged(QWidget* Now);
+
+    QWidget* FForm;
+    bool FActive = false;
+};

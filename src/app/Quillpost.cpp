@@ -245,7 +245,7 @@ void TForm1::LoadAccounts()
 
 bool TForm1::event(QEvent* E)
 {
-    if (E->type() == QEvent::WindowActivate)
+    if (FActiveForm.Activates(E))
         Guard([this] { FormActivate(); });
     return QWidget::event(E);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Accounts.h"
+#include "app/Application.h"
 #include "smtp/NMsmtp.h"
 
 #include <QWidget>
@@ -98,4 +99,6 @@ private:
     void smtpEncodeEnd(const std::string& Filename);
     void smtpAttachmentNotFound(const std::string& Filename);
     void smtpAuthenticationFailed(bool& Handled);
+
+    TActiveForm FActiveForm{this};
 };

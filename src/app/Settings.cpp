@@ -60,6 +60,7 @@ TForm3::TForm3() : QWidget(nullptr, Qt::Tool)
     setTabOrder(edit3, edit4);
     setTabOrder(edit4, Update);
     setTabOrder(Update, Edit5);
+    edit1->setFocus();
 }
 
 void TForm3::showEvent(QShowEvent* E)
@@ -74,7 +75,7 @@ void TForm3::showEvent(QShowEvent* E)
 
 bool TForm3::event(QEvent* E)
 {
-    if (E->type() == QEvent::WindowActivate)
+    if (FActiveForm.Activates(E))
         Guard([this] { FormActivate(); });
     return QWidget::event(E);
 }
@@ -93,7 +94,7 @@ void TForm3::FormActivate()
     edit2->setText(QStr(Form1->smtp.UserID));
     edit3->setText(QStr(Form1->smtp.Host));
     edit4->setText(QStr(Form1->smtp.PostMessage.FromAddress));
-    Edit5->setText(Form1->combox->currentText());
+    Edit5->setText(Form1->combox->itemText(Form1->combox->currentIndex()));
 }
 
 void TForm3::UpdateClick()

@@ -1,6 +1,8 @@
 // The account settings window: edits the selected account and saves it to the profile file.
 #pragma once
 
+#include "app/Application.h"
+
 #include <QWidget>
 #include <string>
 
@@ -39,5 +41,6 @@ private:
     void UpdateClick();
     void SaveAccount();
 
+    TActiveForm FActiveForm{this};
     bool FShown = false;
 };

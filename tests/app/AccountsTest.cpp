@@ -2,6 +2,7 @@
 // account combo's state while the settings window is active.
 #include "AppFixture.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -184,6 +185,37 @@ TEST_F(AccountsTest, UnwritableFileIsReportedAndChangesNothingElse)
     EXPECT_FALSE(F1->combox->isEnabled());
     EXPECT_TRUE(F3->isVisible());
     EXPECT_EQ(F1->smtp.Host, "none");
+
+    // The typing survives the box, and the front given back to the window after it, so the
+    // user can mend the cause and save again.
+    ActivateSettings();
+    EXPECT_EQ(F3->edit3->text(), "new.example.org");
+    ASSERT_TRUE(QDir().rmdir(QString::fromStdString(IniPath())));
+    QTest::mouseClick(F3->Update, Qt::LeftButton);
+    EXPECT_NE(ReadFile(IniPath()).find("mailserver=new.example.org\r\n"), std::string::npos);
+    EXPECT_EQ(F1->smtp.Host, "new.example.org");
+}
+
+TEST_F(AccountsTest, ReturningFromAnotherProgramKeepsTheTyping)
+{
+    Start();
+    ActivateSettings();
+    F3->edit1->setText("typed");
+    // The whole program loses the front and gets it back: the settings window stays the
+    // program's active window all along.
+    QApplication::setActiveWindow(nullptr);
+    QApplication::setActiveWindow(F3.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(F3.get(), 1000));
+    EXPECT_EQ(F3->edit1->text(), "typed");
+}
+
+TEST_F(AccountsTest, AccountNameIsTheSelectedEntry)
+{
+    Start();
+    // Text typed into the combo's edit part names no account.
+    F1->combox->setEditText("typed");
+    ActivateSettings();
+    EXPECT_EQ(F3->Edit5->text(), "UnNamed 1");
 }
 
 TEST_F(AccountsTest, SettingsFieldsLimitTyping)
@@ -199,4 +231,16 @@ TEST_F(AccountsTest, SettingsFieldsLimitTyping)
     F3->Edit5->clear();
     QTest::keyClicks(F3->Edit5, QString(120, 'k'));
     EXPECT_EQ(F3->Edit5->text().size(), 120) << "the account name has no limit";
+}
+
+TEST_F(AccountsTest, TabOrderStartsAtTheSenderName)
+{
+    Start();
+    ActivateSettings();
+    const QWidget* Order[] = {F3->edit1, F3->edit2, F3->edit3, F3->edit4, F3->Update, F3->Edit5, F3->edit1};
+    EXPECT_EQ(QApplication::focusWidget(), Order[0]) << "the first field has the focus when the window opens";
+    for (size_t I = 1; I < std::size(Order); ++I) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), Order[I]) << I;
+    }
 }

@@ -23,8 +23,9 @@
 namespace {
 
 // A server dialogue on the scripted peer: every command gets "250", DATA "354" and the end of
-// the data "250", except the commands whose beginning is listed with their own reply.
-std::function<std::string(const std::string&)> Dialogue(std::vector<std::pair<std::string, std::string>> Special)
+// the data EndOfData, except the commands whose beginning is listed with their own reply.
+std::function<std::string(const std::string&)> Dialogue(std::vector<std::pair<std::string, std::string>> Special,
+                                                        std::string EndOfData = "250 stored\r\n")
 {
     auto InData = std::make_shared<bool>(false);
     return [=](const std::string& Line) -> std::string {
@@ -32,7 +33,7 @@ std::function<std::string(const std::string&)> Dialogue(std::vector<std::pair<st
             if (Line != ".\r\n")
                 return "";
             *InData = false;
-            return "250 stored\r\n";
+            return EndOfData;
         }
         for (const auto& [Prefix, Reply] : Special)
             if (Line.rfind(Prefix, 0) == 0)
@@ -236,6 +237,23 @@ TEST_F(SendTest, RefusalAfterConnectingClosesTheConnectionFirst)
     }
     EXPECT_EQ(Peer.Connections(), 2);
     EXPECT_NE(Peer.Received().find("QUIT\r\n"), std::string::npos);
+    ExpectFieldsKept();
+}
+
+TEST_F(SendTest, RefusedMessageShowsTheFailureStatus)
+{
+    TScriptedPeer Peer;
+    Peer.Send("220 ready\r\n").Answer(Dialogue({}, "554 message refused\r\n"));
+    StartWith("127.0.0.1:" + std::to_string(Peer.Port()));
+    Compose("bob@example.org", "Hello", "Hi Bob");
+    ModalDriver Driver;
+    ExpectErrorBox(Driver, "554 message refused\r\n",
+                   [&] { EXPECT_EQ(F1->StatusBar1->currentMessage(), "SMTP Send Failure :-("); });
+    ClickSend();
+    EXPECT_TRUE(Driver.Done());
+    EXPECT_EQ(Statuses.back(), "SMTP Send Failure :-(") << "a failed send keeps its last status";
+    ASSERT_TRUE(Peer.WaitForFinished(1, 1000));
+    EXPECT_NE(Peer.Received().find(".\r\nQUIT\r\n"), std::string::npos);
     ExpectFieldsKept();
 }
 

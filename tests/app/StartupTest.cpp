@@ -85,6 +85,29 @@ TEST_F(AppTest, ActivationSelectsFirstRecipientCharacter)
     EXPECT_TRUE(F1->memo2->hasFocus());
 }
 
+TEST_F(AppTest, OnlyMovingHereFromAnotherWindowOfTheProgramActivates)
+{
+    Start("ann");
+    ActivateMain();
+    const auto CursorAtEnd = [this] {
+        QTextCursor Cursor = F1->memo2->textCursor();
+        Cursor.movePosition(QTextCursor::End);
+        F1->memo2->setTextCursor(Cursor);
+    };
+    CursorAtEnd();
+    // Leaving for another program and coming back leaves the recipients as the user had them.
+    QApplication::setActiveWindow(nullptr);
+    QApplication::setActiveWindow(F1.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(F1.get(), 1000));
+    EXPECT_FALSE(F1->memo2->textCursor().hasSelection());
+    EXPECT_EQ(F1->memo2->textCursor().position(), 3);
+
+    // Coming from the settings window is an activation.
+    ActivateSettings();
+    ActivateMain();
+    EXPECT_EQ(F1->memo2->textCursor().selectedText(), "a");
+}
+
 TEST_F(AppTest, ProfileDirFallsBackToUserDirectory)
 {
     QTemporaryDir Config;
