@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -83,6 +84,14 @@ void TActiveForm::FocusChanged(QWidget* Now)
         qobject_cast<const QDialog*>(Window) || Window->windowType() == Qt::Popup || Window->windowType() == Qt::ToolTip;
     if (Window != FForm && !Transient)
         FActive = false;
+}
+
+QLabel* NewLabel(QWidget* Parent, const char* Caption, int Left, int Top)
+{
+    auto* L = new QLabel(Caption, Parent);
+    L->move(Left, Top);
+    L->adjustSize();
+    return L;
 }
 
 QFont FormFont()

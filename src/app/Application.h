@@ -2,26 +2,20 @@
 // the guard at each handler's edge, typing limits and the common font.
 #pragma once
 
+#include "rtl/Exceptions.h"
+
 #include <QObject>
 #include <exception>
 #include <string>
 
 class QEvent;
 class QFont;
+class QLabel;
 class QLineEdit;
 class QString;
 class QWidget;
 
 inline constexpr const char* AppTitle = "Quillpost";
-
-// The text of the error box: a full stop is appended when the last byte is above '.'.
-// Inline, so that quillpost-send reports a failure the same way without the windows.
-inline std::string ErrorBoxText(const std::string& Message)
-{
-    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.')
-        return Message + ".";
-    return Message;
-}
 
 // Shows the failure in a modal box captioned with the application title.
 void ShowException(const std::exception& E);
@@ -41,6 +35,9 @@ void Guard(F&& Handler)
 // Limits what the user can type or paste into Edit to Limit characters; text set by the
 // program is never cut, and a longer text can still be shortened.
 void SetTypingLimit(QLineEdit* Edit, int Limit);
+
+// A label with its caption at Left, Top, sized to its text.
+QLabel* NewLabel(QWidget* Parent, const char* Caption, int Left, int Top);
 
 // The font of every window: a sans-serif face sized so that the fixed layouts fit.
 QFont FormFont();

@@ -56,14 +56,6 @@ void Place(QWidget* W, int Left, int Top, int Width, int Height)
     W->setGeometry(Left, Top, Width, Height);
 }
 
-QLabel* NewLabel(QWidget* Parent, const char* Caption, int Left, int Top)
-{
-    auto* L = new QLabel(Caption, Parent);
-    L->move(Left, Top);
-    L->adjustSize();
-    return L;
-}
-
 } // namespace
 
 TForm1::TForm1(const std::string& ExePath, const std::string& Param1)

@@ -1,7 +1,6 @@
 #include "SendCommand.h"
 
 #include "Accounts.h"
-#include "app/Application.h"
 #include "smtp/NMsmtp.h"
 
 #include <charconv>

@@ -23,14 +23,6 @@ QLineEdit* NewEdit(QWidget* Parent, int Left, int Top, int Width, int Limit)
     return E;
 }
 
-QLabel* NewLabel(QWidget* Parent, const char* Caption, int Left, int Top)
-{
-    auto* L = new QLabel(Caption, Parent);
-    L->move(Left, Top);
-    L->adjustSize();
-    return L;
-}
-
 } // namespace
 
 TForm3::TForm3() : QWidget(nullptr, Qt::Tool)

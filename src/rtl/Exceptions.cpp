@@ -22,3 +22,10 @@ std::string FormatMessage(const std::string& pattern, long long value)
 {
     return ReplaceFirst(pattern, "%d", std::to_string(value));
 }
+
+std::string ErrorBoxText(const std::string& Message)
+{
+    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.')
+        return Message + ".";
+    return Message;
+}

@@ -49,3 +49,7 @@ class EAbortError : public ESockError {
 // Replaces the first "%s" or "%d" of a message pattern.
 std::string FormatMessage(const std::string& pattern, const std::string& value);
 std::string FormatMessage(const std::string& pattern, long long value);
+
+// The text the top-level error box shows: a full stop is appended when the last byte is
+// above "." (so a server reply line, which ends in CR LF, gets none).
+std::string ErrorBoxText(const std::string& Message);
