@@ -1,3 +1,4 @@
+#include "support/TempDir.h"
 #include "app/AddressTree.h"
 
 #include <gtest/gtest.h>
@@ -52,19 +53,6 @@ TAddressNode* Find(const TAddressTree& Tree, const std::string& Text)
     };
     walk(walk, Tree.Roots());
     return found;
-}
-
-std::string ReadBytes(const fs::path& Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteBytes(const fs::path& Path, const std::string& Bytes)
-{
-    std::ofstream(Path, std::ios::binary) << Bytes;
 }
 
 } // namespace
@@ -233,8 +221,8 @@ TEST_F(AddressBookFiles, SaveAndLoadUseTheRelativeNamesInTheirFailures)
     EXPECT_EQ(Dump(tree), "0:A|1:a1|1:a2|0:B");
 
     tree.SaveToFile("mailtos.qpf");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\n\ta2\r\nB\r\n");
-    WriteBytes("mailtos.qpf", "longer content than the tree has, to be truncated\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\n\ta1\r\n\ta2\r\nB\r\n");
+    TempDir::Write("mailtos.qpf", "longer content than the tree has, to be truncated\r\n");
     TAddressTree().SaveToFile("mailtos.qpf");
     EXPECT_EQ(fs::file_size("mailtos.qpf"), 0u);
     tree.LoadFromFile("mailtos.qpf");
@@ -252,7 +240,7 @@ TEST_F(AddressBookFiles, SaveAndLoadUseTheRelativeNamesInTheirFailures)
 TEST_F(AddressBookFiles, AFileThatFailsPartWayIsKeptBeforeItIsOverwritten)
 {
     const std::string original = "A\r\n\ta1\r\n\t\t\tbad\r\nB\r\n\tb1\r\n";
-    WriteBytes("mailtos.qpf", original);
+    TempDir::Write("mailtos.qpf", original);
     TAddressBookFile file("mailtos.qpf");
     TAddressTree tree;
     try {
@@ -263,24 +251,24 @@ TEST_F(AddressBookFiles, AFileThatFailsPartWayIsKeptBeforeItIsOverwritten)
                              "The whole file is kept as \"mailtos.qpf.bad\".");
     }
     EXPECT_EQ(Dump(tree), "0:A|1:a1");
-    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), original);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf.bad"), original);
 
     tree.AddRoot("new");
     file.Save(tree);
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nnew\r\n");
-    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), original);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\n\ta1\r\nnew\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf.bad"), original);
 
     // The same bad file again reuses its copy; another one gets the next free name.
-    WriteBytes("mailtos.qpf", original);
+    TempDir::Write("mailtos.qpf", original);
     EXPECT_THROW(file.Load(tree), ETreeViewError);
     EXPECT_FALSE(fs::exists("mailtos.qpf.bad2"));
-    WriteBytes("mailtos.qpf", "X\r\n\t\tY\r\n");
+    TempDir::Write("mailtos.qpf", "X\r\n\t\tY\r\n");
     EXPECT_THROW(file.Load(tree), ETreeViewError);
-    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), original);
-    EXPECT_EQ(ReadBytes("mailtos.qpf.bad2"), "X\r\n\t\tY\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf.bad"), original);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf.bad2"), "X\r\n\t\tY\r\n");
 
     // A good load ends the protection.
-    WriteBytes("mailtos.qpf", "C\r\n");
+    TempDir::Write("mailtos.qpf", "C\r\n");
     file.Load(tree);
     EXPECT_EQ(Dump(tree), "0:C");
 }
@@ -288,16 +276,16 @@ TEST_F(AddressBookFiles, AFileThatFailsPartWayIsKeptBeforeItIsOverwritten)
 TEST_F(AddressBookFiles, TextAfterAByteZeroIsKeptInACopy)
 {
     const std::string utf16 = std::string("A\0\r\0\n\0B\0\r\0\n\0", 12); // saved as UTF-16 by an editor
-    WriteBytes("mailtos.qpf", utf16);
+    TempDir::Write("mailtos.qpf", utf16);
     TAddressBookFile file("mailtos.qpf");
     TAddressTree tree;
     EXPECT_EQ(file.Load(tree), "Only the lines before a byte 00 in mailtos.qpf were loaded. "
                                "The whole file is kept as \"mailtos.qpf.bad\".");
     EXPECT_EQ(Dump(tree), "0:A");
-    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), utf16);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf.bad"), utf16);
 
     // Nothing but bytes 00 after the first one: nothing is lost, nothing is said.
-    WriteBytes("mailtos.qpf", std::string("C\r\n\0\0", 5));
+    TempDir::Write("mailtos.qpf", std::string("C\r\n\0\0", 5));
     EXPECT_EQ(file.Load(tree), "");
     EXPECT_EQ(Dump(tree), "0:C");
     EXPECT_FALSE(fs::exists("mailtos.qpf.bad2"));
@@ -306,7 +294,7 @@ TEST_F(AddressBookFiles, TextAfterAByteZeroIsKeptInACopy)
 TEST_F(AddressBookFiles, WithoutRoomForACopyTheUnreadFileIsNotOverwritten)
 {
     const std::string original = "A\r\n\t\tbad\r\nB\r\n";
-    WriteBytes("mailtos.qpf", original);
+    TempDir::Write("mailtos.qpf", original);
     fs::create_directory("mailtos.qpf.bad");
     for (int n = 2; n <= 100; ++n)
         fs::create_directory("mailtos.qpf.bad" + std::to_string(n));
@@ -321,10 +309,10 @@ TEST_F(AddressBookFiles, WithoutRoomForACopyTheUnreadFileIsNotOverwritten)
     }
     tree.AddRoot("new");
     EXPECT_THROW(file.Save(tree), EFCreateError);
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), original);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), original);
 
     fs::remove("mailtos.qpf.bad");
     file.Save(tree);
-    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), original);
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\nnew\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf.bad"), original);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\nnew\r\n");
 }

@@ -1,3 +1,4 @@
+#include "support/TempDir.h"
 #include "AppFixture.h"
 #include "app/Quillpost.h"
 #include "app/Unit2.h"
@@ -20,19 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadBytes(const fs::path& Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteBytes(const fs::path& Path, const std::string& Bytes)
-{
-    std::ofstream(Path, std::ios::binary) << Bytes;
-}
 
 const std::string SampleFile = "Add/delete nodes!\r\n\tDbl click an address\r\n\tHave fun\r\n"
                                "Node\r\n\tsomeone@example.com\r\n\tRename these!\r\n\tThis is a Sub\r\n";
@@ -166,7 +154,7 @@ TEST_F(AddressBookWindow, FirstActivationWithoutAFileKeepsTheSampleTreeAndClosin
 
     Form2->close();
     EXPECT_FALSE(Form2->isVisible());
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), SampleFile);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), SampleFile);
 }
 
 TEST_F(AddressBookWindow, AFailedSaveOnCloseKeepsTheWindowOpen)
@@ -181,13 +169,13 @@ TEST_F(AddressBookWindow, AFailedSaveOnCloseKeepsTheWindowOpen)
 
 TEST_F(AddressBookWindow, ActivationFromAnotherOfTheProgramsWindowsLoadsAndSorts)
 {
-    WriteBytes("mailtos.qpf", "b\r\nA\r\n\tz\r\n\ta\r\n");
+    TempDir::Write("mailtos.qpf", "b\r\nA\r\n\tz\r\n\ta\r\n");
     ASSERT_TRUE(Activate(Form2));
     EXPECT_TRUE(boxes.isEmpty());
     EXPECT_EQ(Shown(), "0:A|1:a|1:z|0:b");
 
     // Leaving for another program and coming back does not reload.
-    WriteBytes("mailtos.qpf", "C\r\n");
+    TempDir::Write("mailtos.qpf", "C\r\n");
     QApplication::setActiveWindow(nullptr);
     QApplication::setActiveWindow(Form2);
     ASSERT_TRUE(Form2->isActiveWindow());
@@ -198,7 +186,7 @@ TEST_F(AddressBookWindow, ActivationFromAnotherOfTheProgramsWindowsLoadsAndSorts
     EXPECT_EQ(Shown(), "0:C");
 
     // Hidden, another program active, shown again: activated anew.
-    WriteBytes("mailtos.qpf", "D\r\n");
+    TempDir::Write("mailtos.qpf", "D\r\n");
     Form2->hide();
     QApplication::setActiveWindow(nullptr);
     Form2->show();
@@ -209,26 +197,26 @@ TEST_F(AddressBookWindow, ActivationFromAnotherOfTheProgramsWindowsLoadsAndSorts
 
 TEST_F(AddressBookWindow, AddNodeAndAddSubPlaceLastAndSave)
 {
-    WriteBytes("mailtos.qpf", "A\r\n\ta1\r\nB\r\n");
+    TempDir::Write("mailtos.qpf", "A\r\n\ta1\r\nB\r\n");
     ASSERT_TRUE(Activate(Form2));
 
     QTest::keyClicks(Form2->Edit1, "new");
     QTest::mouseClick(Form2->Button1, Qt::LeftButton);
     EXPECT_EQ(Form2->Edit1->text(), "");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nB\r\nnew\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\n\ta1\r\nB\r\nnew\r\n");
 
     QTest::keyClicks(Form2->Edit1, "root");
     QTest::mouseClick(Form2->Button2, Qt::LeftButton); // nothing selected: a root
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nB\r\nnew\r\nroot\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\n\ta1\r\nB\r\nnew\r\nroot\r\n");
 
     Click("B", Qt::RightButton); // a right click selects
     QTest::keyClicks(Form2->Edit1, "b1");
     QTest::mouseClick(Form2->Button2, Qt::LeftButton);
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nB\r\n\tb1\r\nnew\r\nroot\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\n\ta1\r\nB\r\n\tb1\r\nnew\r\nroot\r\n");
 
     Form2->Edit1->insert("pasted\r\nlines"); // line breaks would split the node in the file
     QTest::mouseClick(Form2->Button1, Qt::LeftButton);
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nB\r\n\tb1\r\nnew\r\nroot\r\npasted  lines\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\n\ta1\r\nB\r\n\tb1\r\nnew\r\nroot\r\npasted  lines\r\n");
 
     Form2->ItemOf(Form2->Tree().Roots()[0].get())->setExpanded(true);
     Click("A");
@@ -241,11 +229,11 @@ TEST_F(AddressBookWindow, AddNodeAndAddSubPlaceLastAndSave)
 // jump that stops the next load.
 TEST_F(AddressBookWindow, LeadingBlanksOfANewTextAreNotSaved)
 {
-    WriteBytes("mailtos.qpf", "B\r\n");
+    TempDir::Write("mailtos.qpf", "B\r\n");
     ASSERT_TRUE(Activate(Form2));
     Form2->Edit1->insert(" \t ann@example.com");
     QTest::mouseClick(Form2->Button1, Qt::LeftButton);
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nann@example.com\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "B\r\nann@example.com\r\n");
 
     ASSERT_TRUE(Activate(Form1));
     ASSERT_TRUE(Activate(Form2));
@@ -275,24 +263,24 @@ TEST_F(AddressBookWindow, TypingInEdit1StopsAtEightyCharacters)
 TEST_F(AddressBookWindow, DeleteBacksUpTheTreeThenRemovesTheGroup)
 {
     const std::string before = "A\r\nG\r\n\tg1\r\n\t\tg2\r\nZ\r\n";
-    WriteBytes("mailtos.qpf", before);
+    TempDir::Write("mailtos.qpf", before);
     ASSERT_TRUE(Activate(Form2));
 
     QTest::mouseClick(Form2->Button3, Qt::LeftButton); // nothing selected: nothing happens
     EXPECT_FALSE(fs::exists("bkup.qpf"));
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), before);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), before);
 
     Click("G");
     QTest::mouseClick(Form2->Button3, Qt::LeftButton);
-    EXPECT_EQ(ReadBytes("bkup.qpf"), before);
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\nZ\r\n");
+    EXPECT_EQ(TempDir::Read("bkup.qpf"), before);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\nZ\r\n");
     EXPECT_EQ(Shown(), "0:A|0:Z");
 }
 
 TEST_F(AddressBookWindow, ABackupThatCannotBeWrittenStopsTheDelete)
 {
     const std::string before = "A\r\nG\r\n\tg1\r\n";
-    WriteBytes("mailtos.qpf", before);
+    TempDir::Write("mailtos.qpf", before);
     fs::create_directory("bkup.qpf");
     ASSERT_TRUE(Activate(Form2));
     Click("G");
@@ -300,12 +288,12 @@ TEST_F(AddressBookWindow, ABackupThatCannotBeWrittenStopsTheDelete)
     EXPECT_TRUE(QTest::qWaitFor([this] { return !boxes.isEmpty(); }, 500));
     EXPECT_EQ(boxes, QStringList{"Quillpost: Cannot create file bkup.qpf."});
     EXPECT_EQ(Shown(), "0:A|0:G*|1:g1");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), before);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), before);
 }
 
 TEST_F(AddressBookWindow, DoubleClickPicksALeafOnly)
 {
-    WriteBytes("mailtos.qpf", "Group\r\n\tann@example.com\r\n");
+    TempDir::Write("mailtos.qpf", "Group\r\n\tann@example.com\r\n");
     Form1->show();
     Form1->memo2->setPlainText("bob@example.com");
     ASSERT_TRUE(Activate(Form2));
@@ -320,13 +308,13 @@ TEST_F(AddressBookWindow, DoubleClickPicksALeafOnly)
     EXPECT_FALSE(Form2->isVisible());
     EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::focusWidget() == Form1->Edit2; }, 500));
     EXPECT_FALSE(fs::exists("bkup.qpf"));
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "Group\r\n\tann@example.com\r\n"); // hiding saves nothing
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "Group\r\n\tann@example.com\r\n"); // hiding saves nothing
 }
 
 // The picked address becomes the last recipient line, with no empty entry before it.
 TEST_F(AddressBookWindow, APickFillsAnEmptyLastRecipientLine)
 {
-    WriteBytes("mailtos.qpf", "ann@example.com\r\n");
+    TempDir::Write("mailtos.qpf", "ann@example.com\r\n");
     Form1->show();
     struct Case { QString before, after; };
     const Case cases[] = {
@@ -345,7 +333,7 @@ TEST_F(AddressBookWindow, APickFillsAnEmptyLastRecipientLine)
 
 TEST_F(AddressBookWindow, EditingALabelSortsItAmongItsSiblings)
 {
-    WriteBytes("mailtos.qpf", "A\r\nM\r\nZ\r\n");
+    TempDir::Write("mailtos.qpf", "A\r\nM\r\nZ\r\n");
     ASSERT_TRUE(Activate(Form2));
     Click("Z");
     QTest::keyClick(Form2->TreeView1, Qt::Key_F2);
@@ -355,7 +343,7 @@ TEST_F(AddressBookWindow, EditingALabelSortsItAmongItsSiblings)
     QTest::keyClicks(editor, "B");
     QTest::keyClick(editor, Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor([] { return Shown() == "0:A|0:B*|0:M"; }, 500)) << Shown();
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\nM\r\nZ\r\n"); // saved by the next change only
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\nM\r\nZ\r\n"); // saved by the next change only
 }
 
 // A real drag needs a platform that runs one: the offscreen platform ends every drag at
@@ -364,7 +352,7 @@ TEST_F(AddressBookWindow, DragAndDropMakesTheNodeTheTargetsLastChild)
 {
     if (QGuiApplication::platformName() == "offscreen")
         GTEST_SKIP() << "no drag on the offscreen platform";
-    WriteBytes("mailtos.qpf", "A\r\n\ta1\r\nB\r\n\tb1\r\n");
+    TempDir::Write("mailtos.qpf", "A\r\n\ta1\r\nB\r\n\tb1\r\n");
     ASSERT_TRUE(Activate(Form2));
     Form2->ItemOf(Form2->Tree().Roots()[1].get())->setExpanded(true);
     QWidget* viewport = Form2->TreeView1->viewport();
@@ -380,37 +368,37 @@ TEST_F(AddressBookWindow, DragAndDropMakesTheNodeTheTargetsLastChild)
     QTest::mouseMove(viewport, from + QPoint(0, 4 * QApplication::startDragDistance()));
 
     EXPECT_EQ(Shown(), "0:B+|1:b1+|2:A*|3:a1");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\n\tb1\r\n\t\tA\r\n\t\t\ta1\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "B\r\n\tb1\r\n\t\tA\r\n\t\t\ta1\r\n");
 }
 
 TEST_F(AddressBookWindow, ADropMovesTheNodeUnderTheLastMouseDown)
 {
-    WriteBytes("mailtos.qpf", "A\r\n\ta1\r\nB\r\n\tb1\r\n");
+    TempDir::Write("mailtos.qpf", "A\r\n\ta1\r\nB\r\n\tb1\r\n");
     ASSERT_TRUE(Activate(Form2));
     Form2->ItemOf(Form2->Tree().Roots()[1].get())->setExpanded(true);
     Click("A");
     Form2->TreeView1DragDrop(Form2->TreeView1, At("b1"));
     EXPECT_EQ(Shown(), "0:B+|1:b1+|2:A*|3:a1");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\n\tb1\r\n\t\tA\r\n\t\t\ta1\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "B\r\n\tb1\r\n\t\tA\r\n\t\t\ta1\r\n");
 }
 
 TEST_F(AddressBookWindow, ADropOnTheDraggedNodesOwnSubtreeMovesNothingButSaves)
 {
-    WriteBytes("mailtos.qpf", "A\r\n\ta1\r\nB\r\n");
+    TempDir::Write("mailtos.qpf", "A\r\n\ta1\r\nB\r\n");
     ASSERT_TRUE(Activate(Form2));
     Form2->ItemOf(Form2->Tree().Roots()[0].get())->setExpanded(true);
 
     Click("A");
-    WriteBytes("mailtos.qpf", "stale");
+    TempDir::Write("mailtos.qpf", "stale");
     Form2->TreeView1DragDrop(Form2->TreeView1, At("a1"));
     EXPECT_EQ(Shown(), "0:A+*|1:a1|0:B");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nB\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\n\ta1\r\nB\r\n");
 
     // Dropping where no node lies, or from something that is not a tree view, does nothing.
-    WriteBytes("mailtos.qpf", "stale");
+    TempDir::Write("mailtos.qpf", "stale");
     Form2->TreeView1DragDrop(Form2->TreeView1, QPoint(100, 190));
     Form2->TreeView1DragDrop(Form2->Edit1, At("B"));
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "stale");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "stale");
     EXPECT_FALSE(Form2->TreeView1DragOver(Form2->Edit1));
     EXPECT_TRUE(Form2->TreeView1DragOver(Form2->TreeView1));
 
@@ -422,26 +410,26 @@ TEST_F(AddressBookWindow, ADropOnTheDraggedNodesOwnSubtreeMovesNothingButSaves)
 // The node pressed last may be gone by the drop: deleted, or replaced by a reload.
 TEST_F(AddressBookWindow, ADropAfterTheDraggedNodeIsGoneMovesNothing)
 {
-    WriteBytes("mailtos.qpf", "A\r\nB\r\nC\r\n");
+    TempDir::Write("mailtos.qpf", "A\r\nB\r\nC\r\n");
     ASSERT_TRUE(Activate(Form2));
     Click("A");
     QTest::mouseClick(Form2->Button3, Qt::LeftButton);
     Form2->TreeView1DragDrop(Form2->TreeView1, At("B"));
     EXPECT_EQ(Shown(), "0:B|0:C");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nC\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "B\r\nC\r\n");
 
     Click("B");
     ASSERT_TRUE(Activate(Form1));
     ASSERT_TRUE(Activate(Form2)); // a reload: new nodes
     Form2->TreeView1DragDrop(Form2->TreeView1, At("C"));
     EXPECT_EQ(Shown(), "0:B|0:C");
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "B\r\nC\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "B\r\nC\r\n");
 }
 
 TEST_F(AddressBookWindow, AFileThatFailsPartWayStaysRecoverableAndTheUserIsToldWhere)
 {
     const std::string original = "A\r\n\ta1\r\n\t\t\tbad\r\nB\r\n\tb1\r\n";
-    WriteBytes("mailtos.qpf", original);
+    TempDir::Write("mailtos.qpf", original);
     ASSERT_TRUE(ActivateShowingABox());
     EXPECT_EQ(boxes, QStringList{"Quillpost: Invalid level (3) for item \"bad\"\n\nOnly the lines before this item "
                                  "were loaded. The whole file is kept as \"mailtos.qpf.bad\"."});
@@ -449,16 +437,16 @@ TEST_F(AddressBookWindow, AFileThatFailsPartWayStaysRecoverableAndTheUserIsToldW
 
     QTest::keyClicks(Form2->Edit1, "new");
     QTest::mouseClick(Form2->Button1, Qt::LeftButton);
-    EXPECT_EQ(ReadBytes("mailtos.qpf"), "A\r\n\ta1\r\nnew\r\n");
-    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), original);
+    EXPECT_EQ(TempDir::Read("mailtos.qpf"), "A\r\n\ta1\r\nnew\r\n");
+    EXPECT_EQ(TempDir::Read("mailtos.qpf.bad"), original);
 }
 
 TEST_F(AddressBookWindow, TextAfterAByteZeroIsKeptAndTheUserIsTold)
 {
-    WriteBytes("mailtos.qpf", std::string("b\r\na\r\n\0lost?\r\n", 14));
+    TempDir::Write("mailtos.qpf", std::string("b\r\na\r\n\0lost?\r\n", 14));
     ASSERT_TRUE(ActivateShowingABox());
     EXPECT_EQ(boxes, QStringList{"Quillpost: Only the lines before a byte 00 in mailtos.qpf were loaded. "
                                  "The whole file is kept as \"mailtos.qpf.bad\"."});
     EXPECT_EQ(Shown(), "0:a|0:b"); // loaded and sorted
-    EXPECT_EQ(ReadBytes("mailtos.qpf.bad"), std::string("b\r\na\r\n\0lost?\r\n", 14));
+    EXPECT_EQ(TempDir::Read("mailtos.qpf.bad"), std::string("b\r\na\r\n\0lost?\r\n", 14));
 }

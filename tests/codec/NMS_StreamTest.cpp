@@ -1,3 +1,4 @@
+#include "support/MessageOf.h"
 #include "codec/NMS_Huge.h"
 #include "codec/NMS_Stream.h"
 #include "rtl/Exceptions.h"
@@ -68,17 +69,6 @@ std::string ReadText(TStream& s, int64_t count)
     std::string text(static_cast<size_t>(count), '\0');
     text.resize(static_cast<size_t>(s.Read(text.data(), count)));
     return text;
-}
-
-template <class E>
-std::string MessageOf(auto&& action)
-{
-    try {
-        action();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
 }
 
 } // namespace

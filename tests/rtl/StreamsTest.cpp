@@ -1,3 +1,4 @@
+#include "support/MessageOf.h"
 #include "support/TempDir.h"
 
 #include "rtl/Exceptions.h"
@@ -18,17 +19,6 @@ std::string Pattern(size_t n)
     for (size_t i = 0; i < n; ++i)
         s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     return s;
-}
-
-template <class E>
-std::string MessageOf(auto&& action)
-{
-    try {
-        action();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "AiosmtpdServer.h"
 
+#include "TempDir.h"
+
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -36,16 +38,6 @@ std::string ReadLineFrom(int Fd)
 }
 
 }  // namespace
-
-std::string ReadWholeFile(const std::string& Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    if (!in)
-        return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 AiosmtpdServer::AiosmtpdServer()
 {
@@ -113,15 +105,15 @@ int AiosmtpdServer::Count() const
 AiosmtpdServer::Stored AiosmtpdServer::Message(int N) const
 {
     Stored result;
-    std::istringstream envelope(ReadWholeFile(FFolder + "/" + std::to_string(N) + ".envelope"));
+    std::istringstream envelope(TempDir::Read(FFolder + "/" + std::to_string(N) + ".envelope"));
     std::getline(envelope, result.MailFrom);
     for (std::string line; std::getline(envelope, line);)
         result.RcptTos.push_back(line);
-    result.Message = ReadWholeFile(FFolder + "/" + std::to_string(N) + ".eml");
+    result.Message = TempDir::Read(FFolder + "/" + std::to_string(N) + ".eml");
     return result;
 }
 
 std::string AiosmtpdServer::DecodedPart(int N, int K, const std::string& Method) const
 {
-    return ReadWholeFile(FFolder + "/" + std::to_string(N) + "." + std::to_string(K) + "." + Method);
+    return TempDir::Read(FFolder + "/" + std::to_string(N) + "." + std::to_string(K) + "." + Method);
 }

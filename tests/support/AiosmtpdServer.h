@@ -36,4 +36,3 @@ private:
     int FPort = 0;
 };
 
-std::string ReadWholeFile(const std::string& Path);
